@@ -1,0 +1,18 @@
+# The embedded default configuration, enciphered at build time.
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+set(_cfg_out ${CMAKE_BINARY_DIR}/generated/default_config_dat.inc)
+add_custom_command(
+  OUTPUT ${_cfg_out}
+  COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/generated
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/tools/encode_config.py
+          ${CMAKE_SOURCE_DIR}/config/default_config.txt ${_cfg_out}
+  DEPENDS ${CMAKE_SOURCE_DIR}/config/default_config.txt ${CMAKE_SOURCE_DIR}/tools/encode_config.py
+  COMMENT "Enciphering the default configuration")
+add_custom_target(default_config_dat DEPENDS ${_cfg_out})
+add_dependencies(tarnwick_core default_config_dat)
+
+# The operator's configuration tool.
+add_executable(tarnwick-config ${CMAKE_SOURCE_DIR}/tools/tarnwick-config/main.cpp
+)
+target_include_directories(tarnwick-config PRIVATE ${CMAKE_SOURCE_DIR})
+target_link_libraries(tarnwick-config PRIVATE tarnwick)

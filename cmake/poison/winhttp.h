@@ -1,0 +1,1 @@
+#error "the portable core must not include windows.h; put OS code under platform/win32/"

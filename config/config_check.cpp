@@ -1,0 +1,100 @@
+#include "config/config_check.h"
+
+#include <set>
+
+#include "config/launcher_config.h"
+#include "platform/runtime.h"
+#include "platform/text_codec.h"
+
+namespace config {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+bool IsDownloadKey(std::string_view name) {
+  return name.size() > 3 && (name.ends_with("exe") || name.ends_with("dat")) && name.find("登录器下载") != std::string_view::npos;
+}
+
+const ConfigKey* FindKey(std::string_view name) {
+  for (const ConfigKey& k : ConfigKeys())
+    if (k.name == name) return &k;
+  return nullptr;
+}
+
+}  // namespace
+
+std::string OperatorTextToUtf8(std::string_view raw) {
+  if (raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);
+  if (platform::IsValidUtf8(raw)) return std::string(raw);
+  return platform::GbkToUtf8(raw);
+}
+
+CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
+  CheckReport report;
+  if (data.size() < kMinConfigBytes) {
+    report.problems.push_back("file is " + std::to_string(data.size()) +
+                              " bytes; the launcher refuses files under 10 bytes (配置文件为空或损坏！)");
+  }
+  std::vector<std::uint8_t> plain = DecipherConfigBytes(data);
+  std::size_t zero = 0;
+  while (zero < plain.size() && plain[zero] != 0) ++zero;
+  if (zero < plain.size()) {
+    report.problems.push_back("deciphered text holds a zero byte at offset " + std::to_string(zero) +
+                              "; everything after it is ignored");
+  }
+  bool validGbk = true;
+  std::string text = DecipherToText(data, &validGbk);
+  if (!validGbk) {
+    report.problems.push_back("text does not decipher into GBK: wrong key, or not enciphered");
+  }
+  for (const ConfigKey& k : ConfigKeys()) report.values.emplace_back(std::string(k.name), LookupConfigValue(text, k.name));
+
+  // Bare LF: the launcher splits on CR LF only, so such lines run together.
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) {
+      report.problems.push_back("bare LF line end at offset " + std::to_string(i) +
+                                ": lines after it merge into one and their keys are not found");
+      break;
+    }
+  }
+
+  std::set<std::string> seen;
+  std::vector<std::string> lines = rt::SplitText(text, "\r\n");
+  for (std::size_t n = 0; n < lines.size(); ++n) {
+    const std::string& line = lines[n];
+    std::string where = "line " + std::to_string(n + 1) + ": ";
+    std::size_t eq = line.find('=');
+    if (eq == std::string::npos) {
+      if (!line.empty()) report.problems.push_back(where + "no \"=\"; the line is ignored");
+      continue;
+    }
+    std::string name = line.substr(0, eq);
+    std::size_t b = 0, e = name.size();
+    while (b < e && IsBlank(name[b])) ++b;
+    while (e > b && IsBlank(name[e - 1])) --e;
+    std::string trimmed = name.substr(b, e - b);
+    if (trimmed != name) {
+      report.problems.push_back(where + "key \"" + name + "\" has leading or trailing blanks and never matches");
+    }
+    if (!FindKey(trimmed)) {
+      report.problems.push_back(where + "unknown key \"" + trimmed + "\" (misspelt?)");
+      continue;
+    }
+    if (trimmed != name) continue;
+    if (!seen.insert(name).second) {
+      report.problems.push_back(where + "duplicate key \"" + name + "\"; the first one is used");
+    }
+  }
+  for (const auto& [name, value] : report.values) {
+    if (!seen.count(name)) {
+      report.problems.push_back("missing key \"" + name + "\"");
+      continue;
+    }
+    if (IsDownloadKey(name) && !value.empty() && rt::TextAfterLastSlash(value).empty()) {
+      report.problems.push_back("download address of \"" + name + "\" has no file name after its last \"/\"");
+    }
+  }
+  return report;
+}
+
+}  // namespace config

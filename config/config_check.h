@@ -1,0 +1,24 @@
+// The operator's check of a 配置文件.dat: every way the launcher would
+// silently misread it.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace config {
+
+struct CheckReport {
+  // The 30 keys with the values the launcher would read, in lookup order.
+  std::vector<std::pair<std::string, std::string>> values;
+  // One line per problem; empty when the file is clean.
+  std::vector<std::string> problems;
+};
+
+CheckReport CheckConfigBytes(std::span<const std::uint8_t> data);
+
+// An operator's text file (UTF-8, with or without BOM, or GBK) as UTF-8.
+std::string OperatorTextToUtf8(std::string_view raw);
+
+}  // namespace config

@@ -1,0 +1,123 @@
+#include "config/launcher_config.h"
+
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "platform/text_codec.h"
+
+namespace config {
+namespace {
+
+using LC = LauncherConfig;
+using VS = VersionSlot;
+
+constexpr ConfigKey kKeys[] = {
+    {"主页地址编辑框", 0, nullptr, &LC::homePageUrl},
+    {"LOGO素材地址编辑框", 0, nullptr, &LC::logoImageUrl},
+    {"适龄提示内容编辑框", 0, nullptr, &LC::ageNoticeText},
+    {"购卡充值地址编辑框", 0, nullptr, &LC::topUpUrl},
+    {"注册账号地址编辑框", 0, nullptr, &LC::registerUrl},
+    {"客户服务地址编辑框", 0, nullptr, &LC::customerServiceUrl},
+    {"版本四登录器下载dat", 4, &VS::dataDownloadUrl, nullptr},
+    {"版本四登录器下载exe", 4, &VS::programDownloadUrl, nullptr},
+    {"版本三登录器下载dat", 3, &VS::dataDownloadUrl, nullptr},
+    {"版本三登录器下载exe", 3, &VS::programDownloadUrl, nullptr},
+    {"版本二登录器下载dat", 2, &VS::dataDownloadUrl, nullptr},
+    {"版本二登录器下载exe", 2, &VS::programDownloadUrl, nullptr},
+    {"版本一登录器下载dat", 1, &VS::dataDownloadUrl, nullptr},
+    {"版本一登录器下载exe", 1, &VS::programDownloadUrl, nullptr},
+    {"创建版本文件夹名称编辑框1", 1, &VS::folderName, nullptr},
+    {"创建版本文件夹名称编辑框2", 2, &VS::folderName, nullptr},
+    {"创建版本文件夹名称编辑框3", 3, &VS::folderName, nullptr},
+    {"创建版本文件夹名称编辑框4", 4, &VS::folderName, nullptr},
+    {"版本一名称编辑框", 1, &VS::displayName, nullptr},
+    {"版本二名称编辑框", 2, &VS::displayName, nullptr},
+    {"版本三名称编辑框", 3, &VS::displayName, nullptr},
+    {"版本四名称编辑框", 4, &VS::displayName, nullptr},
+    {"版本1公告编辑框", 1, &VS::announcement, nullptr},
+    {"版本2公告编辑框", 2, &VS::announcement, nullptr},
+    {"版本3公告编辑框", 3, &VS::announcement, nullptr},
+    {"版本4公告编辑框", 4, &VS::announcement, nullptr},
+    {"版本1背景图编辑框", 1, &VS::backgroundImage, nullptr},
+    {"版本2背景图编辑框", 2, &VS::backgroundImage, nullptr},
+    {"版本3背景图编辑框", 3, &VS::backgroundImage, nullptr},
+    {"版本4背景图编辑框", 4, &VS::backgroundImage, nullptr},
+};
+
+}  // namespace
+
+std::span<const ConfigKey> ConfigKeys() { return kKeys; }
+
+std::vector<std::uint8_t> DecipherConfigBytes(std::span<const std::uint8_t> data, std::string_view key) {
+  std::vector<std::uint8_t> out(data.begin(), data.end());
+  if (key.empty()) return out;
+  for (std::size_t j = 0; j < out.size(); ++j) out[j] ^= static_cast<std::uint8_t>(key[j % key.size()]);
+  return out;
+}
+
+std::string LookupConfigValue(std::string_view text, std::string_view key) {
+  std::size_t from = 0;
+  while (from <= text.size()) {
+    std::size_t end = text.find("\r\n", from);
+    std::string_view line = text.substr(from, end == std::string_view::npos ? std::string_view::npos : end - from);
+    std::size_t eq = line.find('=');
+    if (eq != std::string_view::npos && eq > 0 && line.substr(0, eq) == key) return std::string(line.substr(eq + 1));
+    if (end == std::string_view::npos) break;
+    from = end + 2;
+  }
+  return {};
+}
+
+std::string DecipherToText(std::span<const std::uint8_t> data, bool* validGbk) {
+  std::vector<std::uint8_t> plain = DecipherConfigBytes(data);
+  std::size_t n = 0;
+  while (n < plain.size() && plain[n] != 0) ++n;
+  return platform::GbkToUtf8(std::string_view(reinterpret_cast<const char*>(plain.data()), n), validGbk);
+}
+
+void ApplyConfigText(std::string_view text, Configuration& out) {
+  for (const ConfigKey& k : kKeys) {
+    std::string value = LookupConfigValue(text, k.name);
+    if (k.slot == 0) out.launcher.*(k.launcherField) = std::move(value);
+    else out.slots[static_cast<std::size_t>(k.slot - 1)].*(k.slotField) = std::move(value);
+  }
+}
+
+LoadResult ReadConfigFile(const std::string& path, Configuration& out) {
+  if (!platform::FileExists(path)) return LoadResult::Missing;
+  platform::Bytes data = platform::ReadFileBytes(path);
+  if (data.size() < kMinConfigBytes) return LoadResult::TooShort;
+  ApplyConfigText(DecipherToText(data), out);
+  return LoadResult::Ok;
+}
+
+bool LoadLauncherConfig(Configuration& out) {
+  std::string path = platform::GetRunDirectory() + "\\" + std::string(kConfigFileName);
+  switch (ReadConfigFile(path, out)) {
+    case LoadResult::Missing:
+      platform::ShowMessage("配置文件不存在！请将 配置文件.dat 放在程序同目录下。", platform::kMbOk, "错误");
+      return false;
+    case LoadResult::TooShort:
+      platform::ShowMessage("配置文件为空或损坏！", platform::kMbOk, "错误");
+      return false;
+    case LoadResult::Ok:
+      return true;
+  }
+  return false;
+}
+
+std::vector<std::uint8_t> EncodeConfigText(std::string_view utf8Text) {
+  // Normalise line ends to CR LF, then GBK, then encipher.
+  std::string crlf;
+  crlf.reserve(utf8Text.size() + 64);
+  for (std::size_t i = 0; i < utf8Text.size(); ++i) {
+    char c = utf8Text[i];
+    if (c == '\r' && i + 1 < utf8Text.size() && utf8Text[i + 1] == '\n') continue;
+    if (c == '\n') crlf += "\r\n";
+    else crlf += c;
+  }
+  std::string gbk = platform::Utf8ToGbk(crlf);
+  std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(gbk.data()), gbk.size());
+  return DecipherConfigBytes(bytes);
+}
+
+}  // namespace config

@@ -1,0 +1,77 @@
+// The operator's configuration: 配置文件.dat beside the program, GBK key=value
+// lines separated by CR LF, enciphered with a repeating 16-byte XOR key.
+#pragma once
+#include <array>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace config {
+
+inline constexpr std::string_view kConfigKey = "R3T8V1N6H4C9L2P7";
+inline constexpr std::string_view kConfigFileName = "配置文件.dat";
+inline constexpr std::size_t kMinConfigBytes = 10;
+
+struct LauncherConfig {
+  std::string homePageUrl;
+  std::string logoImageUrl;
+  std::string ageNoticeText;
+  std::string topUpUrl;
+  std::string registerUrl;
+  std::string customerServiceUrl;
+};
+
+struct VersionSlot {
+  std::string displayName;
+  std::string folderName;
+  std::string announcement;
+  std::string backgroundImage;
+  std::string programDownloadUrl;
+  std::string dataDownloadUrl;
+  // Equal to displayName while the version counts as present on disk.
+  std::string installedName;
+};
+
+struct Configuration {
+  LauncherConfig launcher;
+  std::array<VersionSlot, 4> slots;  // slots[0] is version 1
+};
+
+// Byte j XOR key[j % key.size()]; the same call enciphers and deciphers.
+std::vector<std::uint8_t> DecipherConfigBytes(std::span<const std::uint8_t> data, std::string_view key = kConfigKey);
+
+// Value after the first "=" of the first CR LF line whose name equals key byte
+// for byte; empty when none does.
+std::string LookupConfigValue(std::string_view text, std::string_view key);
+
+// Where a key's value goes.
+struct ConfigKey {
+  std::string_view name;  // UTF-8
+  int slot;               // 0 = launcher-wide, else 1..4
+  std::string VersionSlot::* slotField;
+  std::string LauncherConfig::* launcherField;
+};
+// The 30 keys in the order the launcher looks them up.
+std::span<const ConfigKey> ConfigKeys();
+
+// Deciphers file bytes into UTF-8 text: the part before the first zero byte,
+// decoded from GBK. *validGbk says whether every byte decoded.
+std::string DecipherToText(std::span<const std::uint8_t> data, bool* validGbk = nullptr);
+
+// Fills every field from deciphered UTF-8 text.
+void ApplyConfigText(std::string_view text, Configuration& out);
+
+enum class LoadResult { Ok, Missing, TooShort };
+// Reads path; on Ok, out holds the configuration. Shows no message.
+LoadResult ReadConfigFile(const std::string& path, Configuration& out);
+
+// The launcher's load: GetRunDirectory + "\配置文件.dat", with the messages
+// (caption "错误", no icon) when the file is missing or too short.
+[[nodiscard]] bool LoadLauncherConfig(Configuration& out);
+
+// GBK text with CR LF line ends, enciphered: what an operator ships.
+std::vector<std::uint8_t> EncodeConfigText(std::string_view utf8Text);
+
+}  // namespace config

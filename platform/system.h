@@ -1,0 +1,81 @@
+// Process, shell and message-box services.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace platform {
+
+// Records the program's directory and file name and makes the directory
+// current. Call first thing in the process.
+void InitRuntime();
+// Directory of the running executable, without a trailing separator (for a
+// program in a drive's root: "F:").
+std::string GetRunDirectory();
+// File name of the running executable, with extension, without directory.
+std::string GetExeFileName();
+// Full path of the running executable.
+std::string GetExePath();
+// The command line as UTF-8 (on Windows read as UTF-16, whatever the locale).
+std::vector<std::string> CommandLineArgs(int argc, char** argv);
+// Milliseconds since system start; wraps at 2^32.
+std::uint32_t TickCount();
+
+enum SpecialFolder : int { kFolderDesktop = 3, kFolderTemp = 11 };
+// The folder with a trailing separator; empty on failure.
+std::string GetSpecialFolder(int kind);
+// Test seam: make GetSpecialFolder(kind) answer path (empty path: undo).
+void OverrideSpecialFolder(int kind, std::string path);
+
+// Message-box flags and results as the launcher uses them.
+enum MessageFlags : int { kMbOk = 0, kMbIconError = 16, kMbIconInfo = 64 };
+// Modal message box; returns 0 for OK.
+int ShowMessage(std::string_view text, int flags, std::string_view caption);
+
+// Window modes: 1 hidden, 2 normal, 3 minimised, 4 maximised, 5 no-activate,
+// 6 minimise.
+enum ShowMode : int { kShowHidden = 1, kShowNormal = 2, kShowMinimised = 3 };
+
+// Starts program (a full path, quoted on the command line) with arguments.
+// With wait, blocks until it ends; otherwise waits at most 1000 ms for it to
+// become idle.
+bool RunProgram(const std::string& program, const std::string& arguments, bool wait, int mode);
+
+// Asks the shell to open a file or address. Returns the shell's result
+// (greater than 32 on success).
+int ShellOpen(const std::string& file, const std::string& directory, int mode);
+
+// Drive type of "X:\" as GetDriveType reports it (3 = fixed).
+int GetDriveType(char letter);
+
+// End-of-program routines run by ExitProgram.
+void RegisterEndRoutine(void (*routine)());
+[[noreturn]] void ExitProgram(int code);
+// Ends at once, skipping the end routines.
+[[noreturn]] void ExitProcessNow(int code);
+// "运行时出错!" box, then exit code -1.
+[[noreturn]] void FatalError(int code, std::string_view message);
+
+// Named single-instance mutex. Open returns true when another instance holds
+// it. Create returns 0 on success, otherwise the system error code.
+bool NamedMutexExists(const std::string& name);
+std::uint32_t CreateOwnedNamedMutex(const std::string& name);
+
+// Seams for tests: when set, message boxes and shell opens go to the hook
+// instead of the system (a test cannot press OK or watch a browser open).
+struct MessageCall {
+  std::string text;
+  int flags;
+  std::string caption;
+};
+struct ShellCall {
+  std::string file;
+  std::string directory;
+  int mode;
+};
+void SetMessageHook(std::function<int(const MessageCall&)> hook);
+void SetShellHook(std::function<int(const ShellCall&)> hook);
+
+}  // namespace platform

@@ -1,0 +1,140 @@
+#include <windows.h>
+
+#include "platform/fs.h"
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/wide.h"
+
+namespace platform {
+using win32::UniqueFileHandle;
+using win32::UniqueFindHandle;
+using win32::Widen;
+
+bool FileExists(const std::string& path) {
+  if (path.empty()) return false;
+  WIN32_FIND_DATAW fd;
+  UniqueFindHandle h(::FindFirstFileW(Widen(path).c_str(), &fd));
+  if (h) return true;
+  // FindFirstFile cannot see a drive root ("C:\"); ask for its attributes.
+  return ::GetFileAttributesW(Widen(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool FolderExists(const std::string& path) {
+  DWORD a = ::GetFileAttributesW(Widen(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+Bytes ReadFileBytes(const std::string& path) {
+  Bytes out;
+  UniqueFileHandle f(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return out;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(f.get(), &size) || size.QuadPart > 0x7FFFFFFF) return out;
+  out.resize(static_cast<size_t>(size.QuadPart));
+  size_t done = 0;
+  while (done < out.size()) {
+    DWORD got = 0;
+    DWORD want = static_cast<DWORD>(std::min<size_t>(out.size() - done, 1 << 20));
+    if (!::ReadFile(f.get(), out.data() + done, want, &got, nullptr)) {
+      out.clear();
+      return out;
+    }
+    if (got == 0) break;
+    done += got;
+  }
+  out.resize(done);
+  return out;
+}
+
+namespace {
+bool WriteAll(HANDLE f, const std::uint8_t* data, size_t size) {
+  while (size > 0) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1 << 20));
+    DWORD wrote = 0;
+    if (!::WriteFile(f, data, chunk, &wrote, nullptr) || wrote == 0) return false;
+    data += wrote;
+    size -= wrote;
+  }
+  return true;
+}
+}  // namespace
+
+bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data) {
+  UniqueFileHandle f(::CreateFileW(Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                                   FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return false;
+  return WriteAll(f.get(), data.data(), data.size());
+}
+
+bool WriteFileBytes(const std::string& path, std::string_view data) {
+  return WriteFileBytes(path, std::span(reinterpret_cast<const std::uint8_t*>(data.data()), data.size()));
+}
+
+bool ReplaceFileAtomically(const std::string& path, std::string_view data) {
+  std::string tmp = path + ".tmp~";
+  {
+    UniqueFileHandle f(::CreateFileW(Widen(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!f) return false;
+    if (!WriteAll(f.get(), reinterpret_cast<const std::uint8_t*>(data.data()), data.size()) ||
+        !::FlushFileBuffers(f.get())) {
+      f.reset();
+      ::DeleteFileW(Widen(tmp).c_str());
+      return false;
+    }
+  }
+  if (!::MoveFileExW(Widen(tmp).c_str(), Widen(path).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ::DeleteFileW(Widen(tmp).c_str());
+    return false;
+  }
+  return true;
+}
+
+bool CreateFolder(const std::string& path) { return ::CreateDirectoryW(Widen(path).c_str(), nullptr) != 0; }
+
+bool CopyFileTo(const std::string& source, const std::string& target) {
+  return ::CopyFileW(Widen(source).c_str(), Widen(target).c_str(), FALSE) != 0;
+}
+
+bool DeleteFileAt(const std::string& path) { return ::DeleteFileW(Widen(path).c_str()) != 0; }
+
+bool MoveFileReplace(const std::string& source, const std::string& target) {
+  return ::MoveFileExW(Widen(source).c_str(), Widen(target).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+struct DirectoryListing::Impl {
+  UniqueFindHandle find;
+  WIN32_FIND_DATAW data{};
+  bool pending = false;  // data holds an entry not yet examined
+  std::optional<std::uint32_t> mask;
+};
+
+DirectoryListing::DirectoryListing(const std::string& pattern, std::optional<std::uint32_t> mask)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->mask = mask;
+  impl_->find.reset(::FindFirstFileW(Widen(pattern).c_str(), &impl_->data));
+  impl_->pending = static_cast<bool>(impl_->find);
+}
+
+DirectoryListing::~DirectoryListing() = default;
+
+std::string DirectoryListing::Next() {
+  while (impl_->find) {
+    if (!impl_->pending) {
+      if (!::FindNextFileW(impl_->find.get(), &impl_->data)) {
+        impl_->find.reset();
+        break;
+      }
+    }
+    impl_->pending = false;
+    std::uint32_t attrs = impl_->data.dwFileAttributes;
+    bool match;
+    if (!impl_->mask) match = (attrs & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    else if (*impl_->mask == 0) match = (attrs & 0x37) == 0 && (attrs & ~0x80u) == 0;
+    else match = (attrs & (*impl_->mask & 0x37)) != 0;
+    if (match) return win32::Narrow(impl_->data.cFileName);
+  }
+  return {};
+}
+
+}  // namespace platform

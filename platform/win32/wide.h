@@ -1,0 +1,9 @@
+// UTF-8 <-> UTF-16 at Win32 calls; always the W functions.
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace platform::win32 {
+std::wstring Widen(std::string_view utf8);
+std::string Narrow(std::wstring_view wide);
+}  // namespace platform::win32

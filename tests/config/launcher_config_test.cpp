@@ -1,0 +1,150 @@
+#include "config/launcher_config.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "config/default_config.h"
+#include "platform/fs.h"
+#include "platform/system.h"
+#include "platform/text_codec.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+std::vector<std::uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+
+std::string Plain(const std::vector<std::uint8_t>& enciphered) {
+  auto p = config::DecipherConfigBytes(enciphered);
+  return std::string(p.begin(), p.end());
+}
+
+TEST(ConfigCipher, RoundTripsRandomBytesBothWays) {
+  std::mt19937 rng(7);
+  for (int n : {0, 1, 15, 16, 17, 1700, 4099}) {
+    std::vector<std::uint8_t> data(static_cast<size_t>(n));
+    for (auto& b : data) b = static_cast<std::uint8_t>(rng());
+    auto once = config::DecipherConfigBytes(data);
+    EXPECT_EQ(config::DecipherConfigBytes(once), data) << n;
+  }
+}
+
+TEST(ConfigCipher, KeyRepeatsEvery16Bytes) {
+  std::vector<std::uint8_t> zeros(33, 0);
+  auto out = config::DecipherConfigBytes(zeros);
+  EXPECT_EQ(out[0], 'R');
+  EXPECT_EQ(out[16], 'R');  // byte 16 uses key byte 0
+  EXPECT_EQ(out[15], '7');
+  EXPECT_EQ(out[32], 'R');
+}
+
+TEST(ConfigLookup, FormatConsequences) {
+  std::string text =
+      "主页地址编辑框=a=b\r\n"
+      "主页地址编辑框=second\r\n"
+      " 购卡充值地址编辑框=blank-in-front\r\n"
+      "\r\n"
+      "no equals sign\r\n"
+      "客户服务地址编辑框=  keeps blanks  ";
+  EXPECT_EQ(config::LookupConfigValue(text, "主页地址编辑框"), "a=b");  // first wins, rest after first "="
+  EXPECT_EQ(config::LookupConfigValue(text, "购卡充值地址编辑框"), "");
+  EXPECT_EQ(config::LookupConfigValue(text, "客户服务地址编辑框"), "  keeps blanks  ");
+  EXPECT_EQ(config::LookupConfigValue(text, "missing"), "");
+}
+
+TEST(ConfigLookup, BareLfMakesOneLine) {
+  std::string text = "主页地址编辑框=a\nLOGO素材地址编辑框=b";
+  EXPECT_EQ(config::LookupConfigValue(text, "主页地址编辑框"), "a\nLOGO素材地址编辑框=b");
+  EXPECT_EQ(config::LookupConfigValue(text, "LOGO素材地址编辑框"), "");
+}
+
+TEST(ConfigLookup, ZeroByteEndsTheText) {
+  std::string plain = std::string("主页地址编辑框=x\r\n") + '\0' + "\r\nLOGO素材地址编辑框=y";
+  std::string gbk = platform::Utf8ToGbk(plain);
+  auto file = config::DecipherConfigBytes(Bytes(gbk));
+  config::Configuration c;
+  config::ApplyConfigText(config::DecipherToText(file), c);
+  EXPECT_EQ(c.launcher.homePageUrl, "x");
+  EXPECT_EQ(c.launcher.logoImageUrl, "");
+}
+
+TEST(ConfigLookup, ThirtyKeysInLookupOrder) {
+  auto keys = config::ConfigKeys();
+  ASSERT_EQ(keys.size(), 30u);
+  EXPECT_EQ(keys[0].name, "主页地址编辑框");
+  EXPECT_EQ(keys[6].name, "版本四登录器下载dat");
+  EXPECT_EQ(keys[14].name, "创建版本文件夹名称编辑框1");
+  EXPECT_EQ(keys[29].name, "版本4背景图编辑框");
+}
+
+class ConfigFile : public ::testing::Test {
+ protected:
+  testing_support::TempDir dir;
+  std::string path = dir.path() + "\\配置文件.dat";
+  config::Configuration cfg;
+};
+
+TEST_F(ConfigFile, NineBytesRefusedTenAccepted) {
+  EXPECT_EQ(config::ReadConfigFile(path, cfg), config::LoadResult::Missing);
+  ASSERT_TRUE(platform::WriteFileBytes(path, std::string(9, 'x')));
+  EXPECT_EQ(config::ReadConfigFile(path, cfg), config::LoadResult::TooShort);
+  ASSERT_TRUE(platform::WriteFileBytes(path, std::string(10, 'x')));
+  EXPECT_EQ(config::ReadConfigFile(path, cfg), config::LoadResult::Ok);
+}
+
+TEST_F(ConfigFile, EncodedTextFillsEverySlot) {
+  auto dat = config::EncodeConfigText(
+      "版本一名称编辑框=一号\n版本四名称编辑框=四号\n创建版本文件夹名称编辑框3=game3\n版本二登录器下载exe=http://h/a.exe\n");
+  // Deciphered: GBK with CR LF line ends.
+  EXPECT_EQ(platform::GbkToUtf8(Plain(dat)),
+            "版本一名称编辑框=一号\r\n版本四名称编辑框=四号\r\n创建版本文件夹名称编辑框3=game3\r\n版本二登录器下载exe=http://h/a.exe\r\n");
+  ASSERT_TRUE(platform::WriteFileBytes(path, std::span<const std::uint8_t>(dat)));
+  ASSERT_EQ(config::ReadConfigFile(path, cfg), config::LoadResult::Ok);
+  EXPECT_EQ(cfg.slots[0].displayName, "一号");
+  EXPECT_EQ(cfg.slots[3].displayName, "四号");
+  EXPECT_EQ(cfg.slots[2].folderName, "game3");
+  EXPECT_EQ(cfg.slots[1].programDownloadUrl, "http://h/a.exe");
+  EXPECT_EQ(cfg.slots[1].displayName, "");
+}
+
+TEST_F(ConfigFile, WrongKeyLeavesEveryFieldEmpty) {
+  std::string plain = platform::Utf8ToGbk("主页地址编辑框=http://x\r\n版本一名称编辑框=v1\r\n");
+  ASSERT_TRUE(platform::WriteFileBytes(path, plain));  // not enciphered at all
+  ASSERT_EQ(config::ReadConfigFile(path, cfg), config::LoadResult::Ok);
+  EXPECT_EQ(cfg.launcher.homePageUrl, "");
+  EXPECT_EQ(cfg.slots[0].displayName, "");
+}
+
+TEST_F(ConfigFile, MessagesWhenMissingOrShort) {
+  std::vector<platform::MessageCall> shown;
+  platform::SetMessageHook([&](const platform::MessageCall& m) {
+    shown.push_back(m);
+    return 0;
+  });
+  // LoadLauncherConfig reads beside the program; the test binary's folder has
+  // no configuration file.
+  std::string beside = platform::GetRunDirectory() + "\\配置文件.dat";
+  if (!platform::FileExists(beside)) {
+    EXPECT_FALSE(config::LoadLauncherConfig(cfg));
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].text, "配置文件不存在！请将 配置文件.dat 放在程序同目录下。");
+    EXPECT_EQ(shown[0].caption, "错误");
+    EXPECT_EQ(shown[0].flags, 0);
+  }
+  platform::SetMessageHook(nullptr);
+}
+
+TEST(DefaultConfig, CarriesFourVersions) {
+  auto bytes = config::DefaultConfigBytes();
+  ASSERT_GE(bytes.size(), 10u);
+  config::Configuration c;
+  config::ApplyConfigText(config::DecipherToText(bytes), c);
+  for (const auto& slot : c.slots) {
+    EXPECT_FALSE(slot.displayName.empty());
+    EXPECT_FALSE(slot.folderName.empty());
+    EXPECT_FALSE(slot.programDownloadUrl.empty());
+  }
+  EXPECT_EQ(c.launcher.ageNoticeText, "适龄提示：适合16岁以上使用");
+}
+
+}  // namespace
