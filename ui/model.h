@@ -1,0 +1,90 @@
+// The control model: what the three windows hold, independent of how they are
+// drawn. The window thread owns all of it.
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ui {
+
+enum class Kind : std::uint8_t {
+  WindowEx,       // window skin and frame
+  PictureBoxEx,
+  LabelEx,
+  ImageButtonEx,  // normal, hover, pressed, selected and disabled looks
+  CheckBoxEx,
+  ProgressBarEx,
+  ComboBoxEx,
+  WebBrowserEx,
+  Timer,
+};
+
+enum class WindowId : std::uint8_t { Main, Settings, Prompt };
+inline constexpr int kWindowCount = 3;
+
+enum class Event : std::uint8_t {
+  Created,       // the window: after its controls exist, before it shows
+  Destroying,    // the window: about to be destroyed
+  Clicked,       // buttons
+  TickChanged,   // check box; argument: the new state (1 ticked)
+  ItemSelected,  // combo box; argument: the item index
+  TimerTick,     // timer
+};
+
+// Typed properties a control carries.
+enum class Prop : std::uint8_t {
+  Visible,
+  Disabled,
+  SelectedLook,
+  Text,
+  Picture,       // bytes of an image file
+  Position,
+  Maximum,
+  Checked,
+  SelectedItem,
+  Interval,      // timer, ms; 0 stops it
+  Address,       // web page shown by a WebBrowserEx
+};
+
+struct Rect {
+  int x, y, w, h;
+};
+
+struct ControlSpec {
+  std::string_view name;
+  Kind kind;
+  Rect rect;                    // relative to the container (or the window)
+  std::string_view container;   // empty: the window itself
+  std::string_view text;        // design text
+  std::string_view font;        // empty: the default face
+};
+
+struct WindowSpec {
+  WindowId id;
+  std::string_view title;
+  int x, y;  // design position
+  int width, height;
+  std::span<const ControlSpec> controls;
+};
+
+struct ControlState {
+  const ControlSpec* spec = nullptr;
+  bool visible = true;
+  bool disabled = false;
+  bool selectedLook = false;
+  bool checked = false;
+  std::string text;
+  std::vector<std::uint8_t> picture;  // empty: the design artwork
+  std::int64_t position = 0;
+  std::int64_t maximum = 100;
+  int selectedItem = -1;
+  std::vector<std::string> items;
+  int interval = 0;
+  std::string address;
+};
+
+enum WindowShowState : int { kWindowNormal = 0, kWindowMinimised = 2 };
+
+}  // namespace ui
