@@ -16,3 +16,8 @@ add_executable(tarnwick-config ${CMAKE_SOURCE_DIR}/tools/tarnwick-config/main.cp
 )
 target_include_directories(tarnwick-config PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(tarnwick-config PRIVATE tarnwick)
+
+if(NOT WIN32)
+  add_test(NAME tarnwick_config_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tarnwick_config_cli.sh
+           $<TARGET_FILE:tarnwick-config>)
+endif()

@@ -1,0 +1,94 @@
+#include "config/config_check.h"
+
+#include <gtest/gtest.h>
+
+#include "config/launcher_config.h"
+#include "platform/text_codec.h"
+
+namespace {
+
+std::string CleanText() {
+  std::string t;
+  for (const auto& k : config::ConfigKeys()) {
+    std::string value = "v";
+    if (std::string_view(k.name).find("登录器下载") != std::string_view::npos) value = "http://h/f.bin";
+    t += std::string(k.name) + "=" + value + "\n";
+  }
+  return t;
+}
+
+bool Flags(const config::CheckReport& r, std::string_view needle) {
+  for (const auto& p : r.problems)
+    if (p.find(needle) != std::string::npos) return true;
+  return false;
+}
+
+config::CheckReport Check(std::string_view text) { return config::CheckConfigBytes(config::EncodeConfigText(text)); }
+
+TEST(ConfigCheck, CleanFileHasNoProblemsAndListsAllKeys) {
+  auto r = Check(CleanText());
+  EXPECT_TRUE(r.problems.empty()) << r.problems.front();
+  ASSERT_EQ(r.values.size(), 30u);
+  EXPECT_EQ(r.values[0].first, "主页地址编辑框");
+  EXPECT_EQ(r.values[0].second, "v");
+}
+
+TEST(ConfigCheck, FlagsEachSilentMisreading) {
+  std::string base = CleanText();
+  EXPECT_TRUE(Flags(Check(base + "主页地扯编辑框=typo\n"), "unknown key"));
+  EXPECT_TRUE(Flags(Check(" " + base), "leading or trailing blanks"));
+  EXPECT_TRUE(Flags(Check(base + "主页地址编辑框=again\n"), "duplicate key"));
+  std::string missing = base.substr(base.find('\n') + 1);
+  EXPECT_TRUE(Flags(Check(missing), "missing key \"主页地址编辑框\""));
+  std::string noName = base;
+  noName.replace(noName.find("http://h/f.bin"), 14, "http://h/dir/");
+  EXPECT_TRUE(Flags(Check(noName), "no file name after its last"));
+}
+
+TEST(ConfigCheck, FlagsBareLfShortFilesZeroBytesAndWrongKeys) {
+  std::string plain = platform::Utf8ToGbk(CleanText());  // LF only: not what encode makes
+  auto enciphered = config::DecipherConfigBytes(std::span(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()));
+  EXPECT_TRUE(Flags(config::CheckConfigBytes(enciphered), "bare LF"));
+
+  std::vector<std::uint8_t> nine = config::EncodeConfigText("abcdefghi");
+  EXPECT_TRUE(Flags(config::CheckConfigBytes(nine), "under 10 bytes"));
+
+  auto zero = config::EncodeConfigText(CleanText() + std::string(1, '\0') + "tail\n");
+  EXPECT_TRUE(Flags(config::CheckConfigBytes(zero), "zero byte"));
+
+  // Not enciphered at all: GBK text XOR the key rarely stays GBK.
+  std::string raw = platform::Utf8ToGbk("主页地址编辑框=http://example.invalid/\r\n版本一名称编辑框=一号版本\r\n");
+  auto r = config::CheckConfigBytes(std::span(reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()));
+  EXPECT_FALSE(r.problems.empty());
+}
+
+TEST(ConfigCheck, OperatorTextMayBeGbkOrUtf8WithBom) {
+  std::string utf8 = "版本一名称编辑框=一号";
+  EXPECT_EQ(config::OperatorTextToUtf8("\xEF\xBB\xBF" + utf8), utf8);
+  EXPECT_EQ(config::OperatorTextToUtf8(platform::Utf8ToGbk(utf8)), utf8);
+}
+
+TEST(TextCodec, FixedTextsRoundTripThroughGbk) {
+  // Every text the launcher writes to disk or the game reads must survive GBK.
+  const char* texts[] = {
+      "[Config]", "Selection=【Orvane◆Wendal◆Qelmar】|Kestrand", "800×600", "1280×1024",
+      "配置文件.dat", "Tarnwick游戏", "Tarnwick游戏.lnk", "Tarnwick游戏盒子启动器_唯一标识_2026",
+      "适龄提示：适合16岁以上使用",
+  };
+  for (const char* t : texts) {
+    bool ok = false;
+    std::string gbk = platform::Utf8ToGbk(t, &ok);
+    EXPECT_TRUE(ok) << t;
+    EXPECT_EQ(platform::GbkToUtf8(gbk), t);
+  }
+  EXPECT_EQ(platform::Utf8ToGbk("×"), "\xA1\xC1");
+  EXPECT_EQ(platform::Utf8ToGbk("【"), "\xA1\xBE");
+  EXPECT_EQ(platform::Utf8ToGbk("◆"), "\xA1\xF4");
+  bool ok = true;
+  EXPECT_EQ(platform::Utf8ToGbk("a\xF0\x9F\x98\x80" "b", &ok), "a?b");  // emoji has no GBK form
+  EXPECT_FALSE(ok);
+  EXPECT_EQ(platform::GbkToUtf8("a\xFF", &ok), "a\xEF\xBF\xBD");
+  EXPECT_FALSE(ok);
+}
+
+}  // namespace
