@@ -1,6 +1,6 @@
 # Sourced with TARNWICK_BUILD set: sets up a fresh Wine prefix inside the
 # build folder (once) and the environment every Wine test uses.
-export WINEPREFIX="$TARNWICK_BUILD/wineprefix"
+export WINEPREFIX="${TARNWICK_PREFIX:-$TARNWICK_BUILD/wineprefix}"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mshtml=d;winemenubuilder.exe=d"
 export LANG="${TARNWICK_WINE_LANG:-zh_CN.UTF-8}"

@@ -1,0 +1,133 @@
+#!/usr/bin/env python3
+"""The demo operator: four game versions, pages and pictures on 127.0.0.1.
+
+Usage: demo_server.py [--port 18630] [--game GAME.exe] [--rate BYTES_PER_S]
+The embedded default configuration points here. Version four's data address
+is missing on purpose, to show the failure path.
+"""
+import argparse
+import hashlib
+import http.server
+import socketserver
+import struct
+import time
+import zlib
+
+VERSIONS = {
+    "ravik": ("Ravik 经典版", (200, 80, 40)),
+    "solen": ("Solen 怀旧版", (40, 120, 200)),
+    "tavor": ("Tavor 新纪元", (60, 160, 90)),
+    "nuvik": ("Nuvik 测试服", (150, 70, 170)),
+}
+DATA_SIZE = 48 * 1024 * 1024
+
+
+def png(width, height, top, bottom):
+    """A vertical gradient PNG, made without any image library."""
+    rows = []
+    for y in range(height):
+        t = y / max(1, height - 1)
+        px = bytes(int(a + (b - a) * t) for a, b in zip(top, bottom))
+        rows.append(b"\x00" + px * width)
+    raw = zlib.compress(b"".join(rows), 9)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data) & 0xFFFFFFFF)
+
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0))
+            + chunk(b"IDAT", raw) + chunk(b"IEND", b""))
+
+
+def data_block(name, offset, size):
+    """Deterministic bytes, so a test can check what landed on disk."""
+    seed = hashlib.sha256(name.encode()).digest()
+    block = (seed * (65536 // len(seed) + 1))[:65536]
+    out = bytearray()
+    while len(out) < size:
+        start = (offset + len(out)) % len(block)
+        out += block[start:start + size - len(out)]
+    return bytes(out)
+
+
+def page(title, body):
+    return ("<!DOCTYPE html><html><head><meta charset='utf-8'><title>%s</title>"
+            "<style>body{background:#14161c;color:#e8e2d0;font-family:sans-serif;padding:24px}"
+            "h1{color:#f0c060}</style></head><body><h1>%s</h1>%s</body></html>" % (title, title, body)).encode("utf-8")
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    game = b""
+    rate = 0
+
+    def log_message(self, fmt, *args):
+        pass
+
+    def send_bytes(self, body, ctype):
+        self.send_response(200)
+        self.send_header("Content-Type", ctype)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def do_GET(self):
+        path = self.path.split("?")[0]
+        parts = path.strip("/").split("/")
+        if path in ("/home.html", "/topup.html", "/register.html", "/service.html"):
+            return self.send_bytes(page("Tarnwick", "<p>%s</p>" % path[1:-5]), "text/html; charset=utf-8")
+        if path == "/logo.png":
+            return self.send_bytes(png(192, 48, (240, 190, 90), (150, 90, 30)), "image/png")
+        if len(parts) == 2 and parts[0] == "art" and parts[1][:-4] in VERSIONS:
+            color = VERSIONS[parts[1][:-4]][1]
+            return self.send_bytes(png(1130, 690, color, (12, 14, 20)), "image/png")
+        if len(parts) == 2 and parts[0] == "news" and parts[1][:-5] in VERSIONS:
+            name = VERSIONS[parts[1][:-5]][0]
+            return self.send_bytes(page(name, "<p>欢迎来到 %s。新服今日开启。</p>" % name), "text/html; charset=utf-8")
+        if len(parts) == 3 and parts[0] == "files" and parts[1] in VERSIONS:
+            if parts[2].endswith(".exe") and self.game:
+                return self.send_bytes(self.game, "application/octet-stream")
+            if parts[2] == parts[1] + ".dat":
+                return self.send_data(parts[2])
+        self.send_error(404)
+
+    def send_data(self, name):
+        self.send_response(200)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(DATA_SIZE))
+        self.end_headers()
+        sent, chunk = 0, 256 * 1024
+        started = time.monotonic()
+        try:
+            while sent < DATA_SIZE:
+                n = min(chunk, DATA_SIZE - sent)
+                self.wfile.write(data_block(name, sent, n))
+                sent += n
+                if self.rate:
+                    ahead = sent / self.rate - (time.monotonic() - started)
+                    if ahead > 0:
+                        time.sleep(ahead)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
+
+
+class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--port", type=int, default=18630)
+    ap.add_argument("--game", default="")
+    ap.add_argument("--rate", type=int, default=8 * 1024 * 1024)
+    args = ap.parse_args()
+    if args.game:
+        with open(args.game, "rb") as f:
+            Handler.game = f.read()
+    Handler.rate = args.rate
+    with Server(("127.0.0.1", args.port), Handler) as srv:
+        srv.serve_forever()
+
+
+if __name__ == "__main__":
+    main()
