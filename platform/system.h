@@ -14,6 +14,8 @@ void InitRuntime();
 // Directory of the running executable, without a trailing separator (for a
 // program in a drive's root: "F:").
 std::string GetRunDirectory();
+// Test seam: make GetRunDirectory answer path (empty path: undo).
+void OverrideRunDirectory(std::string path);
 // File name of the running executable, with extension, without directory.
 std::string GetExeFileName();
 // Full path of the running executable.

@@ -25,6 +25,7 @@ std::mutex g_mutex;
 std::string g_runDir;
 std::string g_exeName;
 std::map<int, std::string> g_folderOverrides;
+std::string g_runDirOverride;
 std::map<std::string, int> g_heldMutexes;
 
 void EnsureExePath() {
@@ -53,8 +54,14 @@ void InitRuntime() {
 
 std::string GetRunDirectory() {
   std::lock_guard lock(g_mutex);
+  if (!g_runDirOverride.empty()) return g_runDirOverride;
   EnsureExePath();
   return g_runDir;
+}
+
+void OverrideRunDirectory(std::string path) {
+  std::lock_guard lock(g_mutex);
+  g_runDirOverride = std::move(path);
 }
 
 std::string GetExeFileName() {

@@ -21,6 +21,7 @@ std::mutex g_mutex;
 std::string g_runDir;
 std::string g_exeName;
 std::map<int, std::string> g_folderOverrides;
+std::string g_runDirOverride;
 HANDLE g_instanceMutex = nullptr;  // owned until the process ends
 
 void EnsureExePath() {
@@ -58,8 +59,14 @@ void InitRuntime() {
 
 std::string GetRunDirectory() {
   std::lock_guard lock(g_mutex);
+  if (!g_runDirOverride.empty()) return g_runDirOverride;
   EnsureExePath();
   return g_runDir;
+}
+
+void OverrideRunDirectory(std::string path) {
+  std::lock_guard lock(g_mutex);
+  g_runDirOverride = std::move(path);
 }
 
 std::string GetExeFileName() {
