@@ -20,6 +20,9 @@ bool FileExists(const std::string& path);
 bool FolderExists(const std::string& path);
 // The whole file; empty when it cannot be read.
 Bytes ReadFileBytes(const std::string& path);
+// The whole file, or nothing when it cannot be read (missing, a folder, no
+// access), so that an empty file and an unreadable one can be told apart.
+std::optional<Bytes> ReadWholeFile(const std::string& path);
 // Creates or truncates, then writes. False when the file cannot be written.
 [[nodiscard]] bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data);
 [[nodiscard]] bool WriteFileBytes(const std::string& path, std::string_view data);

@@ -53,6 +53,28 @@ Bytes ReadFileBytes(const std::string& path) {
   return out;
 }
 
+std::optional<Bytes> ReadWholeFile(const std::string& path) {
+  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  std::optional<Bytes> out;
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    out.emplace();
+    std::uint8_t buf[65536];
+    while (true) {
+      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (n < 0) {
+        out.reset();
+        break;
+      }
+      if (n == 0) break;
+      out->insert(out->end(), buf, buf + n);
+    }
+  }
+  ::close(fd);
+  return out;
+}
+
 namespace {
 bool WriteAll(int fd, const std::uint8_t* data, size_t size) {
   while (size > 0) {

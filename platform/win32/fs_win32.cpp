@@ -46,6 +46,25 @@ Bytes ReadFileBytes(const std::string& path) {
   return out;
 }
 
+std::optional<Bytes> ReadWholeFile(const std::string& path) {
+  UniqueFileHandle f(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return std::nullopt;
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(f.get(), &size) || size.QuadPart > 0x7FFFFFFF) return std::nullopt;
+  Bytes out(static_cast<size_t>(size.QuadPart));
+  size_t done = 0;
+  while (done < out.size()) {
+    DWORD got = 0;
+    DWORD want = static_cast<DWORD>(std::min<size_t>(out.size() - done, 1 << 20));
+    if (!::ReadFile(f.get(), out.data() + done, want, &got, nullptr)) return std::nullopt;
+    if (got == 0) break;
+    done += got;
+  }
+  out.resize(done);
+  return out;
+}
+
 namespace {
 bool WriteAll(HANDLE f, const std::uint8_t* data, size_t size) {
   while (size > 0) {
