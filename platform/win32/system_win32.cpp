@@ -11,6 +11,9 @@
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 
+// windows.h maps GetDriveType to GetDriveTypeW; ours must keep its own name.
+#undef GetDriveType
+
 namespace platform {
 using win32::Narrow;
 using win32::UniqueKernelHandle;

@@ -1,0 +1,104 @@
+#include "startup/startup.h"
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "platform/clock.h"
+#include "platform/system.h"
+#include "platform/window_backend.h"
+#include "startup/install.h"
+#include "startup/wait.h"
+#include "ui/launcher.h"
+#include "ui/ui.h"
+
+namespace startup {
+
+namespace {
+
+// What start-up builds for the life of the process.
+struct GlobalState {
+  std::unique_ptr<ui::Backend> backend;
+  std::unique_ptr<ui::Ui> ui;
+  std::unique_ptr<launcher::Launcher> launcher;
+  bool loopRunning = false;
+};
+
+GlobalState* g_state = nullptr;
+
+// The end-of-program routine. From inside the message loop (an exit from an
+// event handler) the windows and the launcher are still on the call stack:
+// only stop engine threads from posting, and let the process end take the
+// rest.
+void ReleaseGlobalState() {
+  GlobalState* state = g_state;
+  if (!state) return;
+  if (state->ui) state->ui->dispatcher()->Close();
+  if (state->loopRunning) return;
+  g_state = nullptr;
+  state->launcher.reset();
+  state->ui.reset();
+  state->backend.reset();
+  delete state;
+}
+
+void ProcessEvents() {
+  if (g_state && g_state->ui) g_state->ui->ProcessEvents();
+}
+
+void SleepBriefly(std::uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+}  // namespace
+
+void WaitWithEvents(std::uint32_t ms) {
+  WaitWithEvents(ms, platform::SystemClock(), ProcessEvents, SleepBriefly);
+}
+
+void WaitWithEvents(std::uint32_t ms, platform::Clock& clock, const std::function<void()>& processEvents,
+                    const std::function<void(std::uint32_t)>& sleep) {
+  const std::uint32_t start = clock.TickCount();
+  for (;;) {
+    std::uint32_t elapsed = platform::TicksBetween(start, clock.TickCount());
+    if (elapsed >= ms) return;
+    processEvents();
+    // A short nap between polls keeps a core free and the window responsive.
+    sleep(std::min<std::uint32_t>(ms - elapsed, kWaitPollMs));
+  }
+}
+
+int RunStartup() {
+  platform::InitRuntime();
+  platform::RegisterEndRoutine(&ReleaseGlobalState);
+
+  g_state = new GlobalState;
+  g_state->backend = platform::CreateWindowBackend();
+  g_state->ui = std::make_unique<ui::Ui>(*g_state->backend);
+  g_state->launcher = std::make_unique<launcher::Launcher>(*g_state->ui);
+  g_state->launcher->BindEvents();
+
+  auto sys = MakePlatformInstallSystem([](std::uint32_t ms) {
+    WaitWithEvents(ms);
+    ProcessEvents();
+  });
+  switch (PrepareAndInstall(*sys)) {
+    case PrepareOutcome::kHandOver:
+      sys.reset();
+      platform::ExitProgram(0);
+    case PrepareOutcome::kStop:
+      return 0;
+    case PrepareOutcome::kLoadWindow:
+      break;
+  }
+  sys.reset();
+
+  ui::Ui& ui = *g_state->ui;
+  ui.LoadWindow(ui::WindowId::Main, false);
+  if (!ui.AnyWindowOpen()) return 0;
+  g_state->loopRunning = true;
+  ui.Run();
+  g_state->loopRunning = false;
+  return 0;
+}
+
+}  // namespace startup
