@@ -1,0 +1,54 @@
+// Starting an installed version, and the minute after it during which the
+// game's own desktop shortcuts are removed.
+#pragma once
+#include <string>
+#include <string_view>
+
+#include "config/launcher_config.h"
+#include "ui/ui.h"
+
+namespace games {
+
+// The text after the last "/" of the program's address: the whole address
+// without "/", empty when it ends in "/".
+std::string ExeNameFromUrl(std::string_view url);
+
+// True when dir holds any entry named *.exe (a subfolder counts too).
+bool HasExecutable(const std::string& dir);
+
+// Deletes "Orvane[Zorlen].lnk" and "Orvane.lnk" from the desktop. The pattern
+// pass lists read-only shortcuts only, which cannot be deleted, so it removes
+// nothing the player made.
+void SweepGameShortcuts();
+
+// The sweep carried by the main window's timer 时钟1: 121 ticks of 500 ms.
+class ShortcutSweep {
+ public:
+  static constexpr int kIntervalMs = 500;
+  static constexpr int kLastTick = 120;  // stops on the tick that exceeds it
+
+  explicit ShortcutSweep(ui::Ui& ui) : ui_(ui) {}
+  void Arm();
+  void Stop();
+  void OnTimer();
+  bool active() const { return active_; }
+  int ticks() const { return ticks_; }
+
+ private:
+  ui::Ui& ui_;
+  bool active_ = false;
+  int ticks_ = 0;
+};
+
+enum class StartResult { Started, ProgramMissing };
+
+// Opens GetRunDirectory\folder\fileName with the folder as working directory,
+// minimises the main window and arms the sweep. When the program file is
+// missing, the version named name falls back to not installed and the player
+// is told.
+StartResult StartVersion(ui::Ui& ui, config::Configuration& cfg, ShortcutSweep& sweep, std::string_view folder,
+                         std::string_view fileName, std::string_view name);
+
+inline constexpr std::string_view kProgramMissingText = "游戏文件丢失，请重新安装！";
+
+}  // namespace games

@@ -1,0 +1,86 @@
+// The picture fetch over WinINet. wininet.h lives in this file alone: it cannot
+// share a translation unit with winhttp.h.
+#include <windows.h>
+#include <wininet.h>
+
+#include <algorithm>
+#include <string>
+
+#include "platform/http_read.h"
+#include "platform/win32/unique_handle.h"
+#include "platform/win32/wide.h"
+
+namespace platform {
+namespace {
+
+struct InternetHandleTraits {
+  using Type = HINTERNET;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { ::InternetCloseHandle(h); }
+};
+using UniqueInternetHandle = win32::UniqueHandle<InternetHandleTraits>;
+
+constexpr DWORD kRequestFlags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE;  // 0x84000000
+constexpr DWORD kTimeoutMs = 30000;
+
+}  // namespace
+
+Bytes HttpReadFile(const std::string& url) {
+  Bytes out;
+  if (url.empty()) return out;
+  std::wstring wurl = win32::Widen(url);
+
+  URL_COMPONENTSW parts{};
+  parts.dwStructSize = sizeof parts;
+  wchar_t host[256] = {};
+  wchar_t path[4096] = {};
+  wchar_t extra[4096] = {};
+  parts.lpszHostName = host;
+  parts.dwHostNameLength = static_cast<DWORD>(std::size(host));
+  parts.lpszUrlPath = path;
+  parts.dwUrlPathLength = static_cast<DWORD>(std::size(path));
+  parts.lpszExtraInfo = extra;
+  parts.dwExtraInfoLength = static_cast<DWORD>(std::size(extra));
+  if (!::InternetCrackUrlW(wurl.c_str(), 0, 0, &parts)) return out;
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return out;
+  bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+  UniqueInternetHandle session(::InternetOpenW(L"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)",
+                                               INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
+  if (!session) return out;
+  // A dead host must not keep the fetching thread for minutes.
+  DWORD timeout = kTimeoutMs;
+  ::InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+  ::InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+  ::InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
+
+  UniqueInternetHandle connection(
+      ::InternetConnectW(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+  if (!connection) return out;
+
+  std::wstring object = std::wstring(path) + extra;
+  if (object.empty()) object = L"/";
+  const wchar_t* accept[] = {L"Accept: */* \r\n", nullptr};
+  DWORD flags = kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0);
+  UniqueInternetHandle request(
+      ::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr, accept, flags, 0));
+  if (!request) return out;
+  static const wchar_t kHeaders[] = L"Accept: */*\r\n\r\n";
+  if (!::HttpSendRequestW(request.get(), kHeaders, static_cast<DWORD>(std::size(kHeaders) - 1), nullptr, 0))
+    return out;
+
+  DWORD length = 0;
+  DWORD size = sizeof length;
+  DWORD chunk = 10240;
+  if (::HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr))
+    chunk = static_cast<DWORD>(std::min<unsigned long long>(static_cast<unsigned long long>(length) + 1, 102400));
+  Bytes buffer(chunk);
+  while (true) {
+    DWORD got = 0;
+    if (!::InternetReadFile(request.get(), buffer.data(), chunk, &got) || got == 0) break;
+    out.insert(out.end(), buffer.begin(), buffer.begin() + got);
+  }
+  return out;
+}
+
+}  // namespace platform
