@@ -1,0 +1,221 @@
+#include "install/install_job.h"
+
+#include <array>
+#include <chrono>
+#include <string_view>
+
+#include "games/version_folder.h"
+#include "install/progress_display.h"
+#include "platform/fs.h"
+#include "platform/runtime.h"
+#include "platform/system.h"
+#include "ui/panel_slots.h"
+
+namespace install {
+namespace {
+
+constexpr ui::WindowId kMain = ui::WindowId::Main;
+constexpr std::array<std::string_view, 3> kAnnouncementLabels = {"公告标签1", "公告标签2", "公告标签3"};
+constexpr std::array<std::string_view, 8> kInstallControls = {
+    "安装游戏按钮_Ravik", "安装游戏按钮_Solen", "安装游戏按钮_Nuvik", "安装游戏按钮_Tavor",
+    "版本一按钮",         "版本二按钮",         "版本三按钮",         "版本四按钮",
+};
+
+}  // namespace
+
+InstallJob::InstallJob(ui::Ui& ui, config::Configuration& cfg,
+                       std::function<void(const std::string&)> setSelectedVersionName)
+    : ui_(ui), cfg_(cfg), setSelectedVersionName_(std::move(setSelectedVersionName)) {}
+
+InstallJob::~InstallJob() {
+  // Work already posted for this job finds it gone; then the running
+  // downloads are cut short and their threads waited for.
+  alive_.reset();
+  registry_.reset();
+}
+
+void InstallJob::SetInstallControlsDisabled(int disabled) {
+  for (std::string_view name : kInstallControls) ui_.SetDisabled(kMain, name, disabled != 0);
+}
+
+void InstallJob::InstallVersion(const std::string& displayName) {
+  // The buttons that lead here are disabled while a job runs; a call that
+  // comes anyway must not reset the running job's counters.
+  if (phase_ != Phase::Idle) return;
+  for (std::string_view label : kAnnouncementLabels) ui_.SetVisible(kMain, label, false);
+  if (setSelectedVersionName_) setSelectedVersionName_(displayName);
+
+  const int slot = ui::FindSlotByName(cfg_, displayName);
+  if (slot == 0) return;
+  const config::VersionSlot& version = ui::SlotAt(cfg_, slot);
+  // A folder name that could reach outside the program's directory is
+  // treated like a missing one.
+  if (!games::IsSafeFolderName(version.folderName)) {
+    platform::ShowMessage(kTextNoFolder, platform::kMbOk, "错误");
+    return;
+  }
+  const std::string versionDir = platform::GetRunDirectory() + "\\" + version.folderName;
+  (void)platform::CreateFolder(versionDir);  // an existing folder is fine; a missing one fails the downloads
+
+  InstallJobState fresh;
+  fresh.selectedVersionName = displayName;
+  fresh.dataUrl = version.dataDownloadUrl;
+  fresh.programUrl = version.programDownloadUrl;
+  fresh.dataFilePath = versionDir + "\\" + rt::TextAfterLastSlash(fresh.dataUrl);
+  fresh.programFilePath = versionDir + "\\" + rt::TextAfterLastSlash(fresh.programUrl);
+  job_ = std::move(fresh);
+  ++generation_;
+  phase_ = Phase::Preparing;
+
+  ui_.SetPosition(kMain, ui::kProgressBar, 0);
+  ui_.SetMaximum(kMain, ui::kProgressBar, kBarMaximum);
+  ui_.SetVisible(kMain, ui::kProgressBar, true);
+  ui_.SetText(kMain, ui::kProgressLine, kTextConnecting);
+  ui_.SetVisible(kMain, ui::kProgressLine, true);
+  SetInstallControlsDisabled(1);
+  ui_.ProcessEvents();  // drawn before the threads start
+
+  job_.dataTaskId = kDataTaskId;
+  job_.programTaskId = kProgramTaskId;
+  if (!WaitForIdleRegistry()) {
+    // The previous job's tasks did not go away in time: the new ones could
+    // not be registered under their numbers.
+    phase_ = Phase::Downloading;
+    MarkFailedAtOnce(kDataTaskId);
+    MarkFailedAtOnce(kProgramTaskId);
+    CheckCompletion();
+    return;
+  }
+  phase_ = Phase::Downloading;
+
+  const std::uint64_t generation = generation_;
+  std::shared_ptr<ui::Dispatcher> dispatcher = ui_.dispatcher();
+  std::weak_ptr<int> alive = alive_;
+  auto start = [&](std::int32_t taskId, const std::string& url, const std::string& path) {
+    // An empty address would never report: that file has failed already.
+    if (url.empty()) {
+      MarkFailedAtOnce(taskId);
+      return;
+    }
+    download::ProgressCallback callback = [dispatcher, alive, this, generation](const download::ProgressReport& r) {
+      dispatcher->Post([alive, this, generation, r] {
+        if (alive.lock()) Deliver(generation, r);
+      });
+    };
+    auto ended = [dispatcher, alive, this, generation, taskId] {
+      dispatcher->Post([alive, this, generation, taskId] {
+        if (alive.lock()) TaskEnded(generation, taskId);
+      });
+    };
+    if (registry_->StartDownloadTask(url, path, std::move(callback), taskId, std::move(ended)) != kTaskStarted)
+      MarkFailedAtOnce(taskId);
+  };
+  start(kDataTaskId, job_.dataUrl, job_.dataFilePath);
+  start(kProgramTaskId, job_.programUrl, job_.programFilePath);
+  CheckCompletion();
+}
+
+bool InstallJob::WaitForIdleRegistry() {
+  // Short by nature (the previous tasks are past their end), but bounded,
+  // and the window keeps drawing meanwhile.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(registryWaitLimitMs_);
+  while (!registry_->WaitUntilEmpty(0)) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    ui_.ProcessEvents();
+    (void)registry_->WaitUntilEmpty(10);
+  }
+  return true;
+}
+
+void InstallJob::Deliver(std::uint64_t generation, const download::ProgressReport& report) {
+  if (generation != generation_ || phase_ != Phase::Downloading) return;
+  OnInstallProgress(report);
+}
+
+void InstallJob::OnInstallProgress(const download::ProgressReport& r) {
+  std::int64_t* total = nullptr;
+  std::int64_t* done = nullptr;
+  std::int32_t* finished = nullptr;
+  bool* failed = nullptr;
+  if (r.userData == kDataTaskId) {
+    total = &job_.dataTotal, done = &job_.dataDone, finished = &job_.dataFinished, failed = &job_.dataFailed;
+  } else if (r.userData == kProgramTaskId) {
+    total = &job_.programTotal, done = &job_.programDone, finished = &job_.programFinished,
+    failed = &job_.programFailed;
+  }
+  if (total) {
+    switch (r.status) {
+      case download::kStarted:
+        *total = r.total;
+        job_.sumTotal = job_.dataTotal + job_.programTotal;
+        break;
+      case download::kProgress:
+        *done = r.done;
+        break;
+      case download::kFinished:
+        *done = r.done;
+        *finished = 1;
+        break;
+      case download::kFailed:
+        *finished = 1;
+        *failed = true;
+        break;
+      default:
+        break;
+    }
+  }
+  job_.sumDone = job_.dataDone + job_.programDone;
+
+  DisplayUpdate display = ComputeDisplay(r.userData, r.status, r.speed, job_.sumDone, job_.sumTotal);
+  ui_.SetPosition(kMain, ui::kProgressBar, display.barPosition);
+  if (display.text) ui_.SetText(kMain, ui::kProgressLine, *display.text);
+
+  CheckCompletion();
+}
+
+void InstallJob::TaskEnded(std::uint64_t generation, std::int32_t taskNumber) {
+  if (generation != generation_ || phase_ != Phase::Downloading) return;
+  if (taskNumber == kDataTaskId) job_.dataEnded = true;
+  if (taskNumber == kProgramTaskId) job_.programEnded = true;
+  CheckCompletion();
+}
+
+void InstallJob::MarkFailedAtOnce(std::int32_t taskNumber) {
+  if (taskNumber == kDataTaskId) {
+    job_.dataFinished = 1, job_.dataFailed = true, job_.dataEnded = true;
+  } else if (taskNumber == kProgramTaskId) {
+    job_.programFinished = 1, job_.programFailed = true, job_.programEnded = true;
+  }
+}
+
+void InstallJob::CheckCompletion() {
+  // The end waits for both tasks to be over, not only for their Finished
+  // reports: a Failed report may still be on its way after Finished.
+  if (phase_ != Phase::Downloading || !job_.dataEnded || !job_.programEnded) return;
+  const bool dataOk = job_.dataFinished == 1 && !job_.dataFailed && job_.dataDone > 0;
+  const bool programOk = job_.programFinished == 1 && !job_.programFailed && job_.programDone > 0;
+  EndJob(dataOk && programOk);
+}
+
+void InstallJob::EndJob(bool success) {
+  phase_ = Phase::Idle;
+  if (success) {
+    ui_.SetPosition(kMain, ui::kProgressBar, kBarMaximum);
+    ui_.SetVisible(kMain, ui::kProgressBar, false);
+    ui_.SetVisible(kMain, ui::kProgressLine, false);
+    for (std::string_view label : kAnnouncementLabels) ui_.SetVisible(kMain, label, true);
+    ui_.SetText(kMain, ui::kServerLabel, kTextInstalled);
+    if (const int slot = ui::FindSlotByName(cfg_, job_.selectedVersionName); slot != 0) {
+      config::VersionSlot& version = ui::SlotAt(cfg_, slot);
+      version.installedName = version.displayName;
+      ui_.SetVisible(kMain, ui::ControlsOfSlot(slot).startButton, true);
+      ui_.SetVisible(kMain, ui::ControlsOfSlot(slot).installButton, false);
+    }
+  } else {
+    ui_.SetPosition(kMain, ui::kProgressBar, 0);
+    ui_.SetText(kMain, ui::kProgressLine, kTextFailed);
+  }
+  SetInstallControlsDisabled(0);
+}
+
+}  // namespace install

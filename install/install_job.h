@@ -1,0 +1,87 @@
+// The install job: a click on a version's install button downloads the
+// version's data file and program file at the same time into its folder,
+// shows progress, and ends with the start button or a failure text.
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "config/launcher_config.h"
+#include "download/download_status.h"
+#include "install/task_registry.h"
+#include "ui/ui.h"
+
+namespace install {
+
+inline constexpr std::int32_t kDataTaskId = 1;
+inline constexpr std::int32_t kProgramTaskId = 2;
+
+inline constexpr char kTextConnecting[] = "正在连接服务器...";
+inline constexpr char kTextFailed[] = "下载失败，请重试！";
+inline constexpr char kTextInstalled[] = "安装完成";
+inline constexpr char kTextNoFolder[] = "该版本未配置文件夹名！";
+
+// The job's counters. All byte counts are 64-bit.
+struct InstallJobState {
+  std::string selectedVersionName;  // the version being installed
+  std::string dataUrl, programUrl;
+  std::string dataFilePath, programFilePath;
+  std::int32_t dataTaskId = 0, programTaskId = 0;
+  std::int32_t dataFinished = 0, programFinished = 0;  // Finished or Failed seen
+  std::int64_t dataTotal = 0, programTotal = 0;
+  std::int64_t dataDone = 0, programDone = 0;
+  std::int64_t sumTotal = 0, sumDone = 0;
+  // A Failed report came: the file is not complete, whatever its byte count.
+  bool dataFailed = false, programFailed = false;
+  // The task is over and every report of it has been handled.
+  bool dataEnded = false, programEnded = false;
+};
+
+class InstallJob {
+ public:
+  enum class Phase { Idle, Preparing, Downloading };
+
+  InstallJob(ui::Ui& ui, config::Configuration& cfg, std::function<void(const std::string&)> setSelectedVersionName);
+  // Stops running downloads and waits for their threads.
+  ~InstallJob();
+  InstallJob(const InstallJob&) = delete;
+  InstallJob& operator=(const InstallJob&) = delete;
+
+  // Window thread. Returns at once; the engine's reports drive the rest.
+  void InstallVersion(const std::string& displayName);
+
+  // Window thread: one report of the engine, counted and displayed. Reports
+  // reach it through the window's dispatcher, one at a time.
+  void OnInstallProgress(const download::ProgressReport& report);
+
+  // The four install buttons and the four version buttons, in that order.
+  void SetInstallControlsDisabled(int disabled);
+
+  const InstallJobState& state() const { return job_; }
+  Phase phase() const { return phase_; }
+  TaskRegistry& registry() { return *registry_; }
+  // How long a new job waits for the previous job's tasks to unregister.
+  void SetRegistryWaitLimitMs(int ms) { registryWaitLimitMs_ = ms; }
+
+ private:
+  void Deliver(std::uint64_t generation, const download::ProgressReport& report);
+  void TaskEnded(std::uint64_t generation, std::int32_t taskNumber);
+  void MarkFailedAtOnce(std::int32_t taskNumber);
+  void CheckCompletion();
+  void EndJob(bool success);
+  bool WaitForIdleRegistry();
+
+  ui::Ui& ui_;
+  config::Configuration& cfg_;
+  std::function<void(const std::string&)> setSelectedVersionName_;
+  InstallJobState job_;
+  Phase phase_ = Phase::Idle;
+  std::uint64_t generation_ = 0;  // tells a late post of an earlier job apart
+  int registryWaitLimitMs_ = 5000;
+  // Posted work checks this on the window thread: gone means the job is.
+  std::shared_ptr<int> alive_ = std::make_shared<int>(0);
+  std::unique_ptr<TaskRegistry> registry_ = std::make_unique<TaskRegistry>();
+};
+
+}  // namespace install

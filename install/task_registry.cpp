@@ -1,0 +1,116 @@
+#include "install/task_registry.h"
+
+#include <chrono>
+#include <mutex>
+#include <system_error>
+
+#include "download/download_task.h"
+
+namespace install {
+
+struct TaskRegistry::Shared {
+  download::CriticalLock lock;  // guards every field below
+  std::condition_variable_any changed;
+  std::list<TaskRecord> records;
+  std::uint64_t nextId = 1;
+  int running = 0;  // task threads that have not yet returned
+  ThreadLauncher launcher = &TaskRegistry::LaunchStdThread;
+};
+
+bool TaskRegistry::LaunchStdThread(std::thread& out, std::function<void()> body) {
+  try {
+    out = std::thread(std::move(body));
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
+}
+
+TaskRegistry::TaskRegistry() : shared_(std::make_shared<Shared>()) {}
+
+TaskRegistry::~TaskRegistry() {
+  // Waking a task's thread early makes it stop the download, which then ends
+  // as a failure within the engine's bounded stop.
+  std::unique_lock<download::CriticalLock> guard(shared_->lock);
+  for (TaskRecord& r : shared_->records) r.completion->Set();
+  shared_->changed.wait_for(guard, std::chrono::seconds(30), [this] { return shared_->running == 0; });
+}
+
+void TaskRegistry::SetThreadLauncher(ThreadLauncher launcher) {
+  std::lock_guard<download::CriticalLock> guard(shared_->lock);
+  shared_->launcher = std::move(launcher);
+}
+
+int TaskRegistry::StartDownloadTask(const std::string& url, const std::string& filePath,
+                                    download::ProgressCallback callback, std::int32_t taskNumber,
+                                    std::function<void()> onEnded) {
+  // Held across the thread's creation and the append, so the thread, which
+  // unregisters under the same lock, always finds its record.
+  std::lock_guard<download::CriticalLock> guard(shared_->lock);
+  if (taskNumber != 0) {
+    for (const TaskRecord& r : shared_->records)
+      if (r.taskNumber == taskNumber) return kTaskDuplicate;
+  }
+  TaskRecord record;
+  record.taskNumber = taskNumber;
+  record.completion = std::make_shared<download::CompletionEvent>();
+  record.filePath = filePath;
+  record.id = shared_->nextId++;
+  // The thread gets its own copies of every argument.
+  auto body = [shared = shared_, id = record.id, url, filePath, callback = std::move(callback), taskNumber,
+               completion = record.completion, onEnded = std::move(onEnded)]() mutable {
+    DownloadTaskThread(std::move(shared), id, std::move(url), std::move(filePath), std::move(callback), taskNumber,
+                       std::move(completion), std::move(onEnded));
+  };
+  // A record without a thread would never be removed: keep none.
+  if (!shared_->launcher(record.thread, std::move(body))) return kTaskNoThread;
+  ++shared_->running;
+  shared_->records.push_back(std::move(record));
+  return kTaskStarted;
+}
+
+std::size_t TaskRegistry::Count() {
+  std::lock_guard<download::CriticalLock> guard(shared_->lock);
+  return shared_->records.size();
+}
+
+bool TaskRegistry::WaitUntilEmpty(int ms) {
+  std::unique_lock<download::CriticalLock> guard(shared_->lock);
+  return shared_->changed.wait_for(guard, std::chrono::milliseconds(ms), [this] { return shared_->records.empty(); });
+}
+
+void DownloadTaskThread(std::shared_ptr<TaskRegistry::Shared> shared, std::uint64_t recordId, std::string url,
+                        std::string filePath, download::ProgressCallback callback, std::int32_t taskNumber,
+                        std::shared_ptr<download::CompletionEvent> completion, std::function<void()> onEnded) {
+  auto task = std::make_unique<download::DownloadTask>();
+  task->Start(url, filePath, std::move(callback), taskNumber, completion);
+  completion->Wait();
+  task->Stop();
+
+  std::thread self;
+  {
+    std::lock_guard<download::CriticalLock> guard(shared->lock);
+    for (auto it = shared->records.begin(); it != shared->records.end(); ++it) {
+      if (it->id == recordId) {
+        self = std::move(it->thread);
+        shared->records.erase(it);
+        break;
+      }
+    }
+    shared->changed.notify_all();
+  }
+  // Nobody joins a task thread: it lets go of its own handle.
+  if (self.joinable()) self.detach();
+
+  // Destroying the task waits for its report threads, so every report has
+  // reached the callback before onEnded runs.
+  task.reset();
+  if (onEnded) onEnded();
+  onEnded = nullptr;
+
+  std::lock_guard<download::CriticalLock> guard(shared->lock);
+  --shared->running;
+  shared->changed.notify_all();
+}
+
+}  // namespace install
