@@ -1,0 +1,104 @@
+// One download: a GET of one address into one file on a worker thread, with
+// reports every half second and a completion event. The file is written
+// under a temporary name beside the target and moved over the target only
+// when the whole body arrived.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "download/completion_event.h"
+#include "download/critical_lock.h"
+#include "download/download_status.h"
+#include "download/speed_averager.h"
+#include "download/stop_signal.h"
+#include "download/thread_start.h"
+#include "download/ticker_thread.h"
+#include "platform/clock.h"
+#include "platform/http_transport.h"
+
+namespace download {
+
+class DownloadTask {
+ public:
+  static constexpr int kReportPeriodMs = 495;
+  static constexpr int kFirstReportDelayMs = 500;
+  static constexpr std::uint32_t kStagingBufferSize = 10240;
+  static constexpr int kStopWaitMs = 2000;
+  static constexpr char kTempSuffix[] = ".part";
+
+  using TransportFactory = std::function<std::unique_ptr<platform::HttpTransport>()>;
+
+  // The transport factory defaults to the build's backend.
+  explicit DownloadTask(platform::Clock& clock = platform::SystemClock(), TransportFactory transports = {});
+  // Stops a running transfer and waits for every report thread it started.
+  ~DownloadTask();
+  DownloadTask(const DownloadTask&) = delete;
+  DownloadTask& operator=(const DownloadTask&) = delete;
+
+  // Once per task. Every started task ends with Finished (after Failed when
+  // it failed) and then sets `done`, also for an empty address or path.
+  void Start(const std::string& url, const std::string& filePath, ProgressCallback cb = {},
+             std::int32_t userData = 0, std::shared_ptr<CompletionEvent> done = {});
+  // Nothing after a normal end. Otherwise cuts the transfer short: the
+  // worker gets kStopWaitMs to notice, then the transport is cancelled; the
+  // task then ends as a failure. Returns when the worker has ended.
+  void Stop();
+
+  // A connection that brings no byte for this long fails (default 60 s).
+  void SetStallLimitMs(int ms) { stallLimitMs_ = ms; }
+  // Report timing; before Start only.
+  void SetReportTiming(int firstDelayMs, int periodMs) {
+    firstReportDelayMs_ = firstDelayMs;
+    reportPeriodMs_ = periodMs;
+  }
+  // Computes the counters and calls the callback; used by the ticker and the
+  // report threads, public so that tests can drive the arithmetic.
+  void Report(std::int32_t status);
+
+ private:
+  enum class Outcome { kComplete, kFailed };
+  void Run();
+  // Reads the body into the temporary file. kComplete when every byte came.
+  Outcome Transfer();
+  void CommonEnd(Outcome outcome, bool fileCreated);
+  void ReportOnFreshThread(std::int32_t status);
+  void AddDone(std::uint32_t n);
+
+  platform::Clock& clock_;
+  std::string url_;
+  std::string filePath_;
+  std::string tempPath_;
+  ProgressCallback callback_;
+  std::int32_t userData_ = 0;
+  std::shared_ptr<CompletionEvent> doneEvent_;
+  int stallLimitMs_ = platform::kDefaultStallLimitMs;
+  int firstReportDelayMs_ = kFirstReportDelayMs;
+  int reportPeriodMs_ = kReportPeriodMs;
+  TransportFactory transports_;
+
+  std::atomic<std::int64_t> totalBytes_{0};
+  std::atomic<std::uint32_t> startTick_{0};
+  CriticalLock lock_;  // guards doneBytes_ and prevDoneBytes_
+  std::int64_t doneBytes_ = 0;
+  std::int64_t prevDoneBytes_ = 0;
+  SpeedAverager speed_;
+
+  std::mutex control_;  // Start against Stop
+  bool started_ = false;
+  std::atomic<bool> ended_{false};
+  CompletionEvent workerEnded_;
+  StopSignal stop_;
+  std::unique_ptr<platform::HttpTransport> transport_;
+  std::thread worker_;
+  // Declared last: destroyed first, so report threads end before the state
+  // they read goes away.
+  ThreadGroup reports_;
+  TickerThread ticker_;
+};
+
+}  // namespace download

@@ -1,0 +1,30 @@
+// A file written sequentially from its start, with every failure reported:
+// disk full or a locked file must not pass for a complete download.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+class FileWriter {
+ public:
+  FileWriter() = default;
+  ~FileWriter();  // closes without reporting
+  FileWriter(const FileWriter&) = delete;
+  FileWriter& operator=(const FileWriter&) = delete;
+
+  // Creates the file, or truncates an existing one, for sequential writing.
+  [[nodiscard]] bool Create(const std::string& path);
+  // Writes all bytes or fails.
+  [[nodiscard]] bool Write(const void* data, std::size_t size);
+  // Flushes and closes; false when anything was not written.
+  [[nodiscard]] bool Close();
+  [[nodiscard]] bool IsOpen() const { return handle_ != kNone; }
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t handle_ = kNone;
+};
+
+}  // namespace platform

@@ -1,0 +1,45 @@
+#include <windows.h>
+
+#include "platform/file_writer.h"
+#include "platform/win32/wide.h"
+
+namespace platform {
+
+namespace {
+HANDLE AsHandle(std::intptr_t h) { return reinterpret_cast<HANDLE>(h); }
+}  // namespace
+
+FileWriter::~FileWriter() {
+  if (handle_ != kNone) ::CloseHandle(AsHandle(handle_));
+}
+
+bool FileWriter::Create(const std::string& path) {
+  if (handle_ != kNone) return false;
+  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  return true;
+}
+
+bool FileWriter::Write(const void* data, std::size_t size) {
+  if (handle_ == kNone) return false;
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    DWORD written = 0;
+    if (!::WriteFile(AsHandle(handle_), p, chunk, &written, nullptr) || written == 0) return false;
+    p += written;
+    size -= written;
+  }
+  return true;
+}
+
+bool FileWriter::Close() {
+  if (handle_ == kNone) return false;
+  HANDLE h = AsHandle(handle_);
+  handle_ = kNone;
+  return ::CloseHandle(h) != 0;
+}
+
+}  // namespace platform

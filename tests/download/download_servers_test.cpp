@@ -1,0 +1,210 @@
+// The fault matrix against real loopback servers (nginx and the fault server
+// of tests/servers), on this build's transport: libcurl natively, WinHTTP in
+// the Windows build.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
+#include "download/download_task.h"
+#include "platform/fs.h"
+#include "support/download_support.h"
+#include "support/temp_dir.h"
+
+namespace download {
+namespace {
+
+using testing_support::CounterPattern;
+using testing_support::ReportLog;
+
+constexpr std::int64_t kBigSize = 8 * 1024 * 1024 + 123;  // tests/servers/start.sh
+constexpr std::int64_t kSmallSize = 5000;
+
+std::string Http(const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(testing_support::TestPortBase()) + path;
+}
+std::string Https(const std::string& path) {  // a host name: WinHTTP refuses certificates for bare addresses
+  return "https://localhost:" + std::to_string(testing_support::TestPortBase() + 1) + path;
+}
+std::string Fault(const std::string& path) {
+  return "http://127.0.0.1:" + std::to_string(testing_support::TestPortBase() + 2) + path;
+}
+
+struct Outcome {
+  std::vector<std::int32_t> statuses;
+  ProgressReport last;
+  bool eventCame = false;
+  bool fileExists = false;
+  std::string file;
+  bool tempLeft = false;
+  int ms = 0;
+};
+
+Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string& oldContent = {}) {
+  testing_support::TempDir dir;
+  std::string target = dir.path() + "\\target.bin";
+  if (!oldContent.empty()) {
+    EXPECT_TRUE(platform::WriteFileBytes(target, oldContent));
+  }
+  ReportLog log;
+  auto done = std::make_shared<CompletionEvent>();
+  Outcome o;
+  auto t0 = std::chrono::steady_clock::now();
+  {
+    DownloadTask task;
+    if (stallLimitMs) task.SetStallLimitMs(stallLimitMs);
+    task.Start(url, target, log.Callback(), 1, done);
+    o.eventCame = done->WaitFor(60000);
+    o.ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - t0).count());
+    task.Stop();
+  }
+  o.statuses = log.Statuses();
+  auto reports = log.Reports();
+  if (!reports.empty()) o.last = reports.back();
+  o.fileExists = platform::FileExists(target);
+  auto bytes = platform::ReadFileBytes(target);
+  o.file.assign(bytes.begin(), bytes.end());
+  o.tempLeft = platform::FileExists(target + DownloadTask::kTempSuffix);
+  return o;
+}
+
+void ExpectComplete(const Outcome& o, std::int64_t size, std::int64_t announced) {
+  EXPECT_TRUE(o.eventCame);
+  ASSERT_FALSE(o.statuses.empty());
+  EXPECT_EQ(o.statuses.front(), kStarted);
+  EXPECT_EQ(o.statuses.back(), kFinished);
+  EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kFailed), 0);
+  EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kFinished), 1);
+  EXPECT_EQ(o.last.done, size);
+  EXPECT_EQ(o.last.total, announced);
+  EXPECT_EQ(o.last.remaining, announced ? announced - size : 0);
+  EXPECT_EQ(o.last.fraction, announced ? 1.0f : 0.0f);
+  EXPECT_EQ(o.file.size(), static_cast<std::size_t>(size));
+  EXPECT_TRUE(o.file == CounterPattern(static_cast<std::size_t>(size))) << "content differs";
+  EXPECT_FALSE(o.tempLeft);
+}
+
+// Failed then Finished as the last two reports, the event came, and nothing
+// under the target name (or the old file untouched).
+void ExpectFailed(const Outcome& o, const std::string& oldContent = {}) {
+  EXPECT_TRUE(o.eventCame);
+  ASSERT_GE(o.statuses.size(), 2u);
+  EXPECT_EQ(o.statuses[o.statuses.size() - 2], kFailed);
+  EXPECT_EQ(o.statuses.back(), kFinished);
+  EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kFailed), 1);
+  EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kFinished), 1);
+  if (oldContent.empty()) {
+    EXPECT_FALSE(o.fileExists);
+  } else {
+    EXPECT_EQ(o.file, oldContent);
+  }
+  EXPECT_FALSE(o.tempLeft);
+}
+
+TEST(DownloadServers, NginxLargeFileAnsweredWith206) {
+  ExpectComplete(Download(Http("/big.bin")), kBigSize, kBigSize);
+}
+
+TEST(DownloadServers, NginxWithoutRangeSupportAnswers200WithTheSameFile) {
+  ExpectComplete(Download(Http("/norange/big.bin")), kBigSize, kBigSize);
+}
+
+TEST(DownloadServers, NginxRedirectIsFollowed) {
+  ExpectComplete(Download(Http("/redirect")), kBigSize, kBigSize);
+}
+
+TEST(DownloadServers, HttpsWithTheTestAuthority) {
+  ExpectComplete(Download(Https("/small.bin")), kSmallSize, kSmallSize);
+  ExpectComplete(Download(Https("/redirect")), kSmallSize, kSmallSize);
+}
+
+TEST(DownloadServers, HttpsToHttpRedirectIsRefused) {
+  ExpectFailed(Download(Https("/to-http")));
+}
+
+TEST(DownloadServers, OlderLongerTargetIsReplacedAndEndsAtTheLastByte) {
+  ExpectComplete(Download(Fault("/ok?size=3000"), 0, std::string(50000, 'o')), 3000, 3000);
+}
+
+TEST(DownloadServers, SendsTheFixedRequest) {
+  Outcome o = Download(Fault("/echo-request"));
+  EXPECT_EQ(o.statuses.back(), kFinished);
+  EXPECT_NE(o.file.find("GET /echo-request HTTP/1.1\r\n"), std::string::npos) << o.file;
+  EXPECT_NE(o.file.find(std::string("User-Agent: ") + platform::kDownloadUserAgent + "\n"), std::string::npos)
+      << o.file;
+  EXPECT_NE(o.file.find("Range: bytes=0-\n"), std::string::npos) << o.file;
+  EXPECT_EQ(o.file.find("Cookie"), std::string::npos) << o.file;
+}
+
+TEST(DownloadServers, NoContentLengthAndChunkedEndAtTheEndOfTheBody) {
+  ExpectComplete(Download(Fault("/nolength?size=300001")), 300001, 0);
+  ExpectComplete(Download(Fault("/chunked?size=300001")), 300001, 0);
+  ExpectComplete(Download(Fault("/redirect?size=70000")), 70000, 70000);
+}
+
+TEST(DownloadServers, ErrorStatusesFailAndLeaveTheOldFileAlone) {
+  ExpectFailed(Download(Fault("/status/404")));
+  ExpectFailed(Download(Fault("/status/500"), 0, "installed program"), "installed program");
+}
+
+TEST(DownloadServers, ShortBodyAndResetMidBodyFail) {
+  Outcome shortBody = Download(Fault("/short?announce=100000&send=40000"));
+  ExpectFailed(shortBody);
+  EXPECT_EQ(shortBody.last.total, 100000);
+  EXPECT_LE(shortBody.last.done, 40000);
+  ExpectFailed(Download(Fault("/reset?announce=100000&send=40000")));
+}
+
+TEST(DownloadServers, StalledServerFailsAfterTheStallLimit) {
+  Outcome body = Download(Fault("/stall?send=20000"), 1500);
+  ExpectFailed(body);
+  EXPECT_GE(body.ms, 1400);
+  EXPECT_LT(body.ms, 15000);
+  Outcome headers = Download(Fault("/stall-headers"), 1500);
+  ExpectFailed(headers);
+  EXPECT_LT(headers.ms, 15000);
+}
+
+TEST(DownloadServers, ZeroLengthBodyRedirectLoopAndHugeAnnouncedSizeFail) {
+  Outcome empty = Download(Fault("/empty"));
+  ExpectFailed(empty);
+  EXPECT_EQ(std::count(empty.statuses.begin(), empty.statuses.end(), kStarted), 0);
+  ExpectFailed(Download(Fault("/loop")));
+  Outcome huge = Download(Fault("/huge?send=30000"));
+  ExpectFailed(huge);
+  EXPECT_EQ(huge.last.total, 5000000000000LL);
+}
+
+TEST(DownloadServers, StopEndsATransferBlockedOnASilentServer) {
+  testing_support::TempDir dir;
+  std::string target = dir.path() + "\\stalled.bin";
+  ReportLog log;
+  auto done = std::make_shared<CompletionEvent>();
+  DownloadTask task;  // default 60 s stall limit: only the cancel ends the read
+  task.Start(Fault("/stall?send=20000"), target, log.Callback(), 1, done);
+  ASSERT_TRUE(log.WaitForStatus(kStarted, 10000));
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  auto t0 = std::chrono::steady_clock::now();
+  task.Stop();
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LT(ms, DownloadTask::kStopWaitMs + 3000);
+  EXPECT_TRUE(done->WaitFor(0));
+  auto s = log.Statuses();
+  EXPECT_EQ(s.back(), kFinished);
+  EXPECT_EQ(std::count(s.begin(), s.end(), kFailed), 1);
+  EXPECT_FALSE(platform::FileExists(target));
+}
+
+TEST(DownloadServers, TwoDownloadsAtOnce) {
+  Outcome a, b;
+  std::thread other([&] { b = Download(Http("/big.bin")); });
+  a = Download(Http("/norange/big.bin"));
+  other.join();
+  ExpectComplete(a, kBigSize, kBigSize);
+  ExpectComplete(b, kBigSize, kBigSize);
+}
+
+}  // namespace
+}  // namespace download
