@@ -1,0 +1,118 @@
+// Starting a version and the desktop sweep after it.
+#include <gtest/gtest.h>
+
+#include "games/game_start.h"
+#include "platform/fs.h"
+#include "support/panel_fixture.h"
+
+namespace {
+using testing_support::PanelFixture;
+using ui::WindowId;
+using GameStart = PanelFixture;
+
+TEST(ExeNameFromUrl, TakesTheTextAfterTheLastSlash) {
+  EXPECT_EQ(games::ExeNameFromUrl("http://h/files/game1/login.exe"), "login.exe");
+  EXPECT_EQ(games::ExeNameFromUrl("login.exe"), "login.exe");
+  EXPECT_EQ(games::ExeNameFromUrl("http://h/files/"), "");
+  EXPECT_EQ(games::ExeNameFromUrl(""), "");
+  EXPECT_EQ(games::ExeNameFromUrl("http://h/a/b?x=1/c.exe"), "c.exe");
+}
+
+TEST_F(GameStart, OpensTheProgramInItsFolderMinimisesAndSweeps) {
+  config["版本一登录器下载exe"] = "http://127.0.0.1:9/files/game1/login.exe";
+  config["创建版本文件夹名称编辑框1"] = "game1";
+  MakeFolder(Path("game1"));
+  WriteText(Path("game1\\login.exe"), "MZ");
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("开始游戏按钮_Ravik"));
+  ASSERT_EQ(shellOpens.size(), 1u);
+  EXPECT_EQ(shellOpens[0].file, Path("game1\\login.exe"));
+  EXPECT_EQ(shellOpens[0].directory, Path("game1"));
+  EXPECT_EQ(shellOpens[0].mode, platform::kShowNormal);
+  EXPECT_TRUE(messages.empty());
+  EXPECT_EQ(ui.WindowState(WindowId::Main), ui::kWindowMinimised);
+  EXPECT_EQ(Main("时钟1").interval, 500);
+  EXPECT_TRUE(launcher.sweep().active());
+
+  // The game drops its shortcuts; the player has one of his own.
+  WriteText(DeskPath("Orvane.lnk"), "L");
+  WriteText(DeskPath("Orvane[Zorlen].lnk"), "L");
+  WriteText(DeskPath("My Orvane.lnk"), "L");
+  WriteText(DeskPath("Orvane old.lnk"), "L");
+  MakeReadOnly(DeskPath("Orvane old.lnk"));
+  ASSERT_TRUE(backend.TimerTick(WindowId::Main, "时钟1"));
+  EXPECT_FALSE(platform::FileExists(DeskPath("Orvane.lnk")));
+  EXPECT_FALSE(platform::FileExists(DeskPath("Orvane[Zorlen].lnk")));
+  EXPECT_TRUE(platform::FileExists(DeskPath("My Orvane.lnk")));
+  EXPECT_TRUE(platform::FileExists(DeskPath("Orvane old.lnk")));
+
+  // 121 sweeps in all, then the timer stops.
+  int ticks = 1;
+  while (backend.TimerTick(WindowId::Main, "时钟1") && ticks < 500) {
+    ++ticks;
+    if (ticks == 121) break;
+    WriteText(DeskPath("Orvane.lnk"), "L");
+  }
+  EXPECT_EQ(ticks, 121);
+  EXPECT_FALSE(platform::FileExists(DeskPath("Orvane.lnk")));
+  EXPECT_EQ(Main("时钟1").interval, 0);
+  EXPECT_FALSE(launcher.sweep().active());
+  EXPECT_FALSE(backend.TimerTick(WindowId::Main, "时钟1"));
+}
+
+TEST_F(GameStart, ASecondStartReArmsTheSweep) {
+  MakeFolder(Path("Ravik"));
+  WriteText(Path("Ravik\\RavikGame.exe"), "MZ");
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("开始游戏按钮_Ravik"));
+  for (int i = 0; i < 100; ++i) ASSERT_TRUE(backend.TimerTick(WindowId::Main, "时钟1"));
+  EXPECT_EQ(launcher.sweep().ticks(), 100);
+  ASSERT_TRUE(Click("开始游戏按钮_Ravik"));
+  EXPECT_EQ(launcher.sweep().ticks(), 0);
+  int ticks = 0;
+  while (backend.TimerTick(WindowId::Main, "时钟1") && ticks < 500) ++ticks;
+  EXPECT_EQ(ticks, 121);
+}
+
+TEST_F(GameStart, MissingProgramFallsBackToInstall) {
+  MakeFolder(Path("Solen"));
+  WriteText(Path("Solen\\SolenGame.exe"), "MZ");
+  WriteText(Path("Solen\\Game.ini"), "[Config]\r\nServerName=Two\r\n");
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("版本二按钮"));
+  ASSERT_EQ(Main("最近登录标签").text, "Two");
+  ASSERT_TRUE(platform::DeleteFileAt(Path("Solen\\SolenGame.exe")));
+  ASSERT_TRUE(Click("开始游戏按钮_Solen"));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "游戏文件丢失，请重新安装！");
+  EXPECT_EQ(messages[0].caption, "错误");
+  EXPECT_EQ(messages[0].flags, 0);
+  EXPECT_TRUE(shellOpens.empty());
+  EXPECT_EQ(VisibleStartAndInstall(), std::vector<std::string>{"安装游戏按钮_Solen"});
+  EXPECT_EQ(launcher.slots()[1].installedName, "");
+  EXPECT_EQ(Main("最近登录标签").text, "Two");  // left as it was
+  EXPECT_EQ(launcher.selectedVersionName(), "Solen 怀旧版");
+  EXPECT_EQ(ui.WindowState(WindowId::Main), ui::kWindowNormal);
+  EXPECT_FALSE(launcher.sweep().active());
+  EXPECT_EQ(Main("时钟1").interval, 0);
+}
+
+TEST_F(GameStart, AnAddressEndingInSlashNeverOpensTheFolder) {
+  config["版本一登录器下载exe"] = "http://127.0.0.1:9/files/";
+  MakeFolder(Path("Ravik"));
+  WriteText(Path("Ravik\\other.exe"), "MZ");
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("开始游戏按钮_Ravik"));
+  EXPECT_TRUE(shellOpens.empty());
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "游戏文件丢失，请重新安装！");
+}
+
+TEST_F(GameStart, SweepWithoutShortcutsOrDesktopIsHarmless) {
+  games::SweepGameShortcuts();
+  platform::OverrideSpecialFolder(platform::kFolderDesktop, Path("missing") + "\\");
+  games::SweepGameShortcuts();
+  SUCCEED();
+}
+
+}  // namespace

@@ -1,0 +1,160 @@
+// Pictures arrive from worker threads: a slow or dead host never holds the
+// window, and only the selected version's background is shown.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "support/panel_fixture.h"
+
+namespace {
+using testing_support::PanelFixture;
+using ui::WindowId;
+using Clock = std::chrono::steady_clock;
+
+// A loopback HTTP/1.0 server: each path answers its body after its delay.
+class PictureServer {
+ public:
+  struct Page {
+    int delayMs;
+    std::string body;
+  };
+  explicit PictureServer(std::map<std::string, Page> pages) : pages_(std::move(pages)) {
+    fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    ::setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    ::listen(fd_, 16);
+    acceptor_ = std::thread([this] { Accept(); });
+  }
+  ~PictureServer() {
+    stop_ = true;
+    ::shutdown(fd_, SHUT_RDWR);
+    ::close(fd_);
+    acceptor_.join();
+    for (auto& t : workers_) t.join();
+  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+ private:
+  void Accept() {
+    while (!stop_) {
+      int c = ::accept(fd_, nullptr, nullptr);
+      if (c < 0) return;
+      workers_.emplace_back([this, c] { Serve(c); });
+    }
+  }
+  void Serve(int c) {
+    std::string request;
+    char buf[2048];
+    while (request.find("\r\n\r\n") == std::string::npos) {
+      ssize_t n = ::recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      request.append(buf, static_cast<size_t>(n));
+    }
+    std::string path = request.substr(4, request.find(' ', 4) - 4);
+    auto it = pages_.find(path);
+    std::string response;
+    if (it != pages_.end()) {
+      for (int waited = 0; waited < it->second.delayMs && !stop_; waited += 10)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      response = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(it->second.body.size()) + "\r\n\r\n" +
+                 it->second.body;
+    }
+    if (!response.empty()) ::send(c, response.data(), response.size(), MSG_NOSIGNAL);
+    ::close(c);
+  }
+
+  std::map<std::string, Page> pages_;
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread acceptor_;
+  std::vector<std::thread> workers_;  // touched by the acceptor only until the join
+};
+
+std::vector<std::uint8_t> Bytes(std::string_view s) { return {s.begin(), s.end()}; }
+
+using Pictures = PanelFixture;
+
+TEST_F(Pictures, SlowHostsNeverHoldTheWindow) {
+  PictureServer server({{"/logo.png", {800, "LOGO"}}, {"/one.png", {800, "ONE"}}});
+  config["LOGO素材地址编辑框"] = server.Url("/logo.png");
+  config["版本1背景图编辑框"] = server.Url("/one.png");
+  auto t0 = Clock::now();
+  ASSERT_TRUE(Start());
+  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(400));
+  EXPECT_TRUE(Main("LOGO图片框").picture.empty());
+  // The window thread stays free meanwhile: clicks are handled at once.
+  ASSERT_TRUE(Click("版本一按钮"));
+  EXPECT_TRUE(backend.RunUntil(
+      [&] { return !Main("LOGO图片框").picture.empty() && !Main("图片框Ex3").picture.empty(); }, 5000));
+  EXPECT_EQ(Main("LOGO图片框").picture, Bytes("LOGO"));
+  EXPECT_EQ(Main("图片框Ex3").picture, Bytes("ONE"));
+}
+
+TEST_F(Pictures, OnlyTheSelectedVersionsBackgroundIsShown) {
+  PictureServer server({{"/one.png", {900, "ONE"}}, {"/two.png", {0, "TWO"}}, {"/four.png", {300, "FOUR"}}});
+  config["版本1背景图编辑框"] = server.Url("/one.png");
+  config["版本2背景图编辑框"] = server.Url("/two.png");
+  config["版本4背景图编辑框"] = server.Url("/four.png");
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("版本二按钮"));  // before version 1's picture arrives
+  ASSERT_TRUE(backend.RunUntil([&] { return !Main("图片框Ex3").picture.empty(); }, 3000));
+  EXPECT_EQ(Main("图片框Ex3").picture, Bytes("TWO"));
+  // Version 1's late picture must not replace it.
+  backend.RunUntil([] { return false; }, 1300);
+  EXPECT_EQ(Main("图片框Ex3").picture, Bytes("TWO"));
+
+  // A version without a background keeps the picture there is, and a picture
+  // still under way for the version left is dropped.
+  ASSERT_TRUE(Click("版本四按钮"));
+  ASSERT_TRUE(Click("版本三按钮"));
+  backend.RunUntil([] { return false; }, 700);
+  EXPECT_EQ(Main("图片框Ex3").picture, Bytes("TWO"));
+}
+
+TEST_F(Pictures, DeadHostLeavesTheDesignPictures) {
+  int fd = ::socket(AF_INET, SOCK_STREAM, 0);  // a port with nobody listening
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  std::string url = "http://127.0.0.1:" + std::to_string(ntohs(a.sin_port)) + "/x.png";
+  ::close(fd);
+  config["LOGO素材地址编辑框"] = url;
+  config["版本1背景图编辑框"] = url;
+  ASSERT_TRUE(Start());
+  backend.RunUntil([] { return false; }, 300);
+  EXPECT_TRUE(Main("LOGO图片框").picture.empty());
+  EXPECT_TRUE(Main("图片框Ex3").picture.empty());
+}
+
+TEST_F(Pictures, APictureArrivingAfterTheWindowClosedIsDropped) {
+  PictureServer server({{"/logo.png", {300, "LOGO"}}});
+  config["LOGO素材地址编辑框"] = server.Url("/logo.png");
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("图片按钮Ex5"));
+  Settle();
+  ASSERT_FALSE(ui.AnyWindowOpen());
+  std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  ui.RunPosted();  // nothing runs: the window thread takes no more work
+  SUCCEED();
+}
+
+}  // namespace
