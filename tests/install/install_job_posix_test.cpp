@@ -1,0 +1,457 @@
+// The install job end to end on the headless window: real downloads from the
+// loopback test servers (nginx and the fault server, started around the test
+// run) and from a paced server inside the test for what needs time to pass
+// (progress lines while both files are still coming).
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <regex>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "install/install_job.h"
+#include "install/progress_display.h"
+#include "platform/fs.h"
+#include "support/download_support.h"
+#include "support/panel_fixture.h"
+#include "ui/panel_slots.h"
+
+namespace {
+
+// A tiny HTTP/1.1 server: one route table, bodies sent at a fixed pace.
+class PacedServer {
+ public:
+  struct Route {
+    int status = 200;
+    std::string body;
+    bool announce = true;     // send Content-Length
+    int bytesPerSecond = 0;   // 0: all at once
+  };
+
+  PacedServer() {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    int one = 1;
+    setsockopt(fd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    listen(fd_, 16);
+    socklen_t len = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+    port_ = ntohs(a.sin_port);
+    acceptor_ = std::thread([this] { AcceptLoop(); });
+  }
+  ~PacedServer() {
+    stop_ = true;
+    acceptor_.join();
+    close(fd_);
+    std::vector<std::thread> conns;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      conns.swap(conns_);
+    }
+    for (auto& t : conns) t.join();
+  }
+  void Set(const std::string& path, Route r) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routes_[path] = std::move(r);
+  }
+  std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(port_) + path; }
+
+ private:
+  void AcceptLoop() {
+    while (!stop_) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      int c = accept(fd_, nullptr, nullptr);
+      if (c < 0) continue;
+      std::lock_guard<std::mutex> lock(mutex_);
+      conns_.emplace_back([this, c] { Serve(c); });
+    }
+  }
+  bool SendAll(int c, const char* p, std::size_t n) {
+    while (n > 0) {
+      ssize_t w = send(c, p, n, MSG_NOSIGNAL);
+      if (w <= 0) return false;
+      p += w;
+      n -= static_cast<std::size_t>(w);
+    }
+    return true;
+  }
+  void Serve(int c) {
+    std::string req;
+    char buf[2048];
+    while (req.find("\r\n\r\n") == std::string::npos && !stop_) {
+      pollfd p{c, POLLIN, 0};
+      if (poll(&p, 1, 50) <= 0) continue;
+      ssize_t n = recv(c, buf, sizeof buf, 0);
+      if (n <= 0) break;
+      req.append(buf, static_cast<std::size_t>(n));
+    }
+    std::string path = req.substr(4, req.find(' ', 4) - 4);
+    Route r;
+    bool found;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = routes_.find(path);
+      found = it != routes_.end();
+      if (found) r = it->second;
+    }
+    if (!found) r = Route{404, "", true, 0};
+    std::string head = "HTTP/1.1 " + std::to_string(r.status) + " X\r\n";
+    if (r.announce) head += "Content-Length: " + std::to_string(r.body.size()) + "\r\n";
+    head += "Connection: close\r\n\r\n";
+    if (SendAll(c, head.data(), head.size())) {
+      std::size_t step = r.bytesPerSecond > 0 ? std::max(1, r.bytesPerSecond / 20) : r.body.size();
+      for (std::size_t off = 0; off < r.body.size() && !stop_; off += step) {
+        if (!SendAll(c, r.body.data() + off, std::min(step, r.body.size() - off))) break;
+        if (r.bytesPerSecond > 0) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      }
+    }
+    shutdown(c, SHUT_WR);
+    close(c);
+  }
+
+  int fd_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stop_{false};
+  std::thread acceptor_;
+  std::mutex mutex_;
+  std::map<std::string, Route> routes_;
+  std::vector<std::thread> conns_;
+};
+
+std::string Pattern(std::size_t n, char seed) {
+  std::string s(n, '\0');
+  for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(seed + i * 7 % 251);
+  return s;
+}
+
+class InstallJobTest : public testing_support::PanelFixture {
+ protected:
+  void SetUp() override {
+    PanelFixture::SetUp();
+    launcher.SetInstallHandler([this](const std::string& name) { job->InstallVersion(name); });
+  }
+  void TearDown() override {
+    job.reset();  // before the window and the launcher go
+    PanelFixture::TearDown();
+  }
+  static std::string Nginx(const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(testing_support::TestPortBase()) + path;
+  }
+  static std::string Fault(const std::string& path) {
+    return "http://127.0.0.1:" + std::to_string(testing_support::TestPortBase() + 2) + path;
+  }
+  void SetSlot(int slot, const std::string& dataUrl, const std::string& programUrl) {
+    static const char* kNum[] = {"一", "二", "三", "四"};
+    config[std::string("版本") + kNum[slot - 1] + "登录器下载dat"] = dataUrl;
+    config[std::string("版本") + kNum[slot - 1] + "登录器下载exe"] = programUrl;
+  }
+  // Runs posted work until the job is back to idle, sampling the line.
+  bool RunJob(int ms = 20000) {
+    return backend.RunUntil(
+        [this] {
+          Sample();
+          return job->phase() == install::InstallJob::Phase::Idle;
+        },
+        ms);
+  }
+  void Sample() {
+    const std::string& line = Main(ui::kProgressLine).text;
+    if (lines.empty() || lines.back() != line) lines.push_back(line);
+    if (line.starts_with("已下载: ")) {
+      // Bar and line come from the same moment.
+      const std::int64_t expected = std::min<std::int64_t>(
+          10000, static_cast<std::int64_t>(static_cast<double>(job->state().sumDone) * 10000.0 / 83886080.0));
+      EXPECT_EQ(Main(ui::kProgressBar).position, expected) << line;
+    }
+    if (line.starts_with("总进度: ")) {
+      std::smatch m;
+      static const std::regex pct("^总进度: ([0-9]+)% \\| ");
+      ASSERT_TRUE(std::regex_search(line, m, pct)) << line;
+      percents.push_back(std::stoll(m[1]));
+      bars.push_back(Main(ui::kProgressBar).position);
+    }
+  }
+  bool AllInstallControlsDisabled(bool disabled) const {
+    for (const char* n : {"安装游戏按钮_Ravik", "安装游戏按钮_Solen", "安装游戏按钮_Nuvik", "安装游戏按钮_Tavor",
+                          "版本一按钮", "版本二按钮", "版本三按钮", "版本四按钮"})
+      if (Main(n).disabled != disabled) return false;
+    return true;
+  }
+  void ExpectFailureShown() {
+    EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextFailed);
+    EXPECT_TRUE(Visible(ui::kProgressLine));
+    EXPECT_TRUE(Visible(ui::kProgressBar));
+    EXPECT_EQ(Main(ui::kProgressBar).position, 0);
+    EXPECT_TRUE(Visible("安装游戏按钮_Ravik"));
+    EXPECT_FALSE(Visible("开始游戏按钮_Ravik"));
+    EXPECT_FALSE(Visible("公告标签1"));
+    EXPECT_NE(Main(ui::kServerLabel).text, install::kTextInstalled);
+    EXPECT_TRUE(AllInstallControlsDisabled(false));
+    EXPECT_EQ(launcher.configuration().slots[0].installedName, "");
+  }
+  void ExpectInstalled(int slot) {
+    const auto& c = ui::ControlsOfSlot(slot);
+    EXPECT_EQ(Main(ui::kServerLabel).text, install::kTextInstalled);
+    EXPECT_TRUE(Visible(c.startButton));
+    EXPECT_FALSE(Visible(c.installButton));
+    EXPECT_FALSE(Visible(ui::kProgressBar));
+    EXPECT_FALSE(Visible(ui::kProgressLine));
+    EXPECT_EQ(Main(ui::kProgressBar).position, 10000);
+    for (const char* l : {"公告标签1", "公告标签2", "公告标签3"}) EXPECT_TRUE(Visible(l)) << l;
+    EXPECT_TRUE(AllInstallControlsDisabled(false));
+    const auto& s = launcher.configuration().slots[static_cast<std::size_t>(slot - 1)];
+    EXPECT_EQ(s.installedName, s.displayName);
+  }
+
+  std::unique_ptr<install::InstallJob> job = std::make_unique<install::InstallJob>(
+      ui, launcher.configuration(), [this](const std::string& n) { launcher.SetSelectedVersionName(n); });
+  PacedServer paced;
+  std::vector<std::string> lines;
+  std::vector<std::int64_t> percents, bars;
+};
+
+TEST_F(InstallJobTest, BothFilesArriveAndTheVersionTurnsInstalled) {
+  SetSlot(1, Nginx("/big.bin"), Nginx("/small.bin"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  // Until the window thread runs the engine's reports nothing can end.
+  EXPECT_TRUE(AllInstallControlsDisabled(true));
+  EXPECT_FALSE(Main("开始游戏按钮_Solen").disabled);
+  EXPECT_FALSE(Main("网站主页图片按钮").disabled);
+  EXPECT_FALSE(Click("安装游戏按钮_Solen"));
+  EXPECT_FALSE(Click("版本二按钮"));
+  EXPECT_FALSE(Visible("公告标签2"));
+  EXPECT_EQ(Main(ui::kProgressBar).maximum, 10000);
+  ASSERT_TRUE(RunJob());
+  ExpectInstalled(1);
+  EXPECT_EQ(launcher.selectedVersionName(), "Ravik 经典版");
+  EXPECT_EQ(ReadText(Path("Ravik\\big.bin")), testing_support::CounterPattern(8 * 1024 * 1024 + 123));
+  EXPECT_EQ(ReadText(Path("Ravik\\small.bin")), testing_support::CounterPattern(5000));
+  EXPECT_TRUE(job->registry().WaitUntilEmpty(2000));
+}
+
+TEST_F(InstallJobTest, ProgressLinesWhileBothFilesComeThenSuccess) {
+  paced.Set("/ravik.dat", {200, Pattern(600000, 'a'), true, 400000});
+  paced.Set("/RavikGame.exe", {200, Pattern(30000, 'b'), true, 0});
+  SetSlot(1, paced.Url("/ravik.dat"), paced.Url("/RavikGame.exe"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextConnecting);
+  ASSERT_TRUE(RunJob());
+  ExpectInstalled(1);
+  ASSERT_FALSE(percents.empty()) << "no progress line seen";
+  for (std::size_t i = 0; i < percents.size(); ++i) {
+    EXPECT_LE(percents[i], 100);
+    EXPECT_EQ(bars[i] / 100, percents[i]);  // both truncated from the same sums
+  }
+  bool finishedLine = false;
+  for (const auto& l : lines) finishedLine |= l == "文件2 完成!" || l == "文件1 完成!";
+  EXPECT_TRUE(finishedLine);
+  EXPECT_EQ(ReadText(Path("Ravik\\ravik.dat")), Pattern(600000, 'a'));
+}
+
+TEST_F(InstallJobTest, NoSizeAnnouncedFillsTheBarAgainstEightyMiB) {
+  paced.Set("/ravik.dat", {200, Pattern(600000, 'c'), false, 400000});
+  paced.Set("/RavikGame.exe", {200, Pattern(20000, 'd'), false, 0});
+  SetSlot(1, paced.Url("/ravik.dat"), paced.Url("/RavikGame.exe"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  ASSERT_TRUE(RunJob());
+  bool seen = false;
+  for (const auto& l : lines) seen |= l.starts_with("已下载: ");
+  EXPECT_TRUE(seen);
+  EXPECT_TRUE(percents.empty());
+  ExpectInstalled(1);  // no size is no failure
+}
+
+TEST_F(InstallJobTest, OneSizeAnnouncedLetsThePercentagePassHundred) {
+  paced.Set("/ravik.dat", {200, Pattern(20000, 'e'), true, 0});
+  paced.Set("/RavikGame.exe", {200, Pattern(600000, 'f'), false, 400000});
+  SetSlot(1, paced.Url("/ravik.dat"), paced.Url("/RavikGame.exe"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  ASSERT_TRUE(RunJob());
+  bool over = false;
+  for (std::size_t i = 0; i < percents.size(); ++i) {
+    if (percents[i] > 100) {
+      over = true;
+      EXPECT_EQ(bars[i], 10000);
+    }
+  }
+  EXPECT_TRUE(over);
+  ExpectInstalled(1);
+}
+
+TEST_F(InstallJobTest, MissingFileFailsAndPressingAgainStartsOver) {
+  SetSlot(1, Nginx("/missing.dat"), Nginx("/small.bin"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  ASSERT_TRUE(RunJob());
+  ExpectFailureShown();
+
+  // The operator fixes the address; the player presses again.
+  launcher.configuration().slots[0].dataDownloadUrl = Nginx("/big.bin");
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextConnecting);
+  EXPECT_EQ(Main(ui::kProgressBar).position, 0);
+  EXPECT_EQ(job->state().sumDone, 0);
+  EXPECT_EQ(job->state().dataFinished, 0);
+  ASSERT_TRUE(RunJob());
+  ExpectInstalled(1);
+}
+
+TEST_F(InstallJobTest, EmptyBodyFails) {
+  SetSlot(1, Nginx("/big.bin"), Fault("/empty"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  ASSERT_TRUE(RunJob());
+  ExpectFailureShown();
+}
+
+TEST_F(InstallJobTest, FileCutShortAfterSomeBytesIsAFailure) {
+  // 40000 of 100000 announced bytes: bytes arrived, but the file is broken.
+  SetSlot(1, Fault("/short"), Nginx("/small.bin"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  ASSERT_TRUE(RunJob());
+  EXPECT_GT(job->state().dataDone, 0);
+  ExpectFailureShown();
+}
+
+TEST_F(InstallJobTest, EmptyAddressFailsInsteadOfWaitingForEver) {
+  SetSlot(1, Nginx("/big.bin"), "");
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  ASSERT_TRUE(RunJob(10000));
+  ExpectFailureShown();
+  launcher.configuration().slots[1].dataDownloadUrl.clear();
+  launcher.configuration().slots[1].programDownloadUrl.clear();
+  ASSERT_TRUE(Click("版本二按钮"));
+  ASSERT_TRUE(Click("安装游戏按钮_Solen"));
+  // Nothing to wait for: over at once.
+  EXPECT_EQ(job->phase(), install::InstallJob::Phase::Idle);
+  EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextFailed);
+  EXPECT_TRUE(AllInstallControlsDisabled(false));
+}
+
+TEST_F(InstallJobTest, DuplicateNamesInstallTheFirstSlotInLookupOrder) {
+  config["版本二名称编辑框"] = "同名版";
+  config["版本三名称编辑框"] = "同名版";
+  config["版本四名称编辑框"] = "同名版";
+  for (int s = 1; s <= 4; ++s) SetSlot(s, Nginx("/small.bin"), Nginx("/small.bin?v=" + std::to_string(s)));
+  SetSlot(2, Nginx("/small.bin"), Nginx("/Solen.bin"));  // not served: makes slot 2 fail visibly
+  SetSlot(4, Nginx("/small.bin"), Nginx("/big.bin"));
+  ASSERT_TRUE(Start());
+  // Slot 3's button looks up by name: slot 2 comes first (1, 2, 4, 3). The
+  // window shows slot 2's button for that name, so the command is sent as
+  // the Tavor button sends it.
+  launcher.Execute(launcher::Command::InstallVersion, 3, 0);
+  ASSERT_TRUE(RunJob());
+  EXPECT_EQ(job->state().programUrl, Nginx("/Solen.bin"));
+  EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextFailed);
+
+  // With slot 2 renamed, slot 4 comes before slot 3.
+  launcher.configuration().slots[1].displayName = "另一个";
+  launcher.Execute(launcher::Command::InstallVersion, 3, 0);
+  ASSERT_TRUE(RunJob());
+  EXPECT_EQ(job->state().programFilePath, Path("Nuvik\\big.bin"));
+  EXPECT_TRUE(platform::FileExists(Path("Nuvik\\big.bin")));
+  EXPECT_FALSE(platform::FileExists(Path("Tavor\\big.bin")));
+  EXPECT_TRUE(Visible("开始游戏按钮_Nuvik"));
+  EXPECT_FALSE(Visible("安装游戏按钮_Nuvik"));
+  EXPECT_FALSE(Visible("开始游戏按钮_Tavor"));
+  EXPECT_EQ(launcher.configuration().slots[3].installedName, "同名版");
+  EXPECT_EQ(launcher.configuration().slots[2].installedName, "");
+}
+
+TEST_F(InstallJobTest, UnsafeFolderNameIsTreatedAsUnconfigured) {
+  for (const char* folder : {"..\\evil", "C:\\Games", "a/b", "x\tz", ""}) {
+    config["创建版本文件夹名称编辑框1"] = folder;
+    messages.clear();
+    ASSERT_TRUE(Start());
+    ASSERT_TRUE(Click("安装游戏按钮_Ravik")) << folder;
+    ASSERT_EQ(messages.size(), 1u) << folder;
+    EXPECT_EQ(messages[0].text, install::kTextNoFolder);
+    EXPECT_EQ(messages[0].caption, "错误");
+    EXPECT_EQ(messages[0].flags, 0);
+    EXPECT_TRUE(AllInstallControlsDisabled(false));
+    EXPECT_EQ(job->phase(), install::InstallJob::Phase::Idle);
+    EXPECT_FALSE(Visible("公告标签1"));
+    ui.CloseWindow(ui::WindowId::Main);
+    Settle();
+  }
+  // (The start-up scan builds its folders itself.)
+  EXPECT_FALSE(platform::FileExists(Path("..\\evil\\big.bin")));
+  testing_support::RemoveTree(Path("..\\evil"));
+}
+
+TEST_F(InstallJobTest, NewJobWaitsForThePreviousTasksToUnregister) {
+  paced.Set("/slow.bin", {200, Pattern(120000, 'g'), true, 400000});  // about 0.3 s
+  SetSlot(1, Nginx("/big.bin"), Nginx("/small.bin"));
+  ASSERT_TRUE(Start());
+  // A task under number 1 is still registered when the job starts.
+  ASSERT_EQ(job->registry().StartDownloadTask(paced.Url("/slow.bin"), Path("slow.bin"), {}, 1), 1);
+  auto t0 = std::chrono::steady_clock::now();
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4));
+  ASSERT_TRUE(RunJob());
+  ExpectInstalled(1);
+}
+
+TEST_F(InstallJobTest, RegistryThatDoesNotEmptyInTimeEndsTheJobInFailure) {
+  paced.Set("/slow.bin", {200, Pattern(400000, 'h'), true, 200000});  // about 2 s
+  SetSlot(1, Nginx("/big.bin"), Nginx("/small.bin"));
+  ASSERT_TRUE(Start());
+  job->SetRegistryWaitLimitMs(200);
+  ASSERT_EQ(job->registry().StartDownloadTask(paced.Url("/slow.bin"), Path("slow.bin"), {}, 2), 1);
+  ASSERT_EQ(job->registry().StartDownloadTask(paced.Url("/slow.bin"), Path("slow2.bin"), {}, 2), -1);
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  EXPECT_EQ(job->phase(), install::InstallJob::Phase::Idle);
+  ExpectFailureShown();
+}
+
+TEST_F(InstallJobTest, ThreadThatCannotBeCreatedEndsTheJobInFailure) {
+  paced.Set("/ravik.dat", {200, Pattern(100000, 'j'), true, 400000});  // about 0.25 s
+  SetSlot(1, paced.Url("/ravik.dat"), Nginx("/small.bin"));
+  ASSERT_TRUE(Start());
+  int calls = 0;
+  job->registry().SetThreadLauncher([&calls](std::thread& out, std::function<void()> body) {
+    // The first task gets its thread, the second none.
+    if (++calls == 2) return false;
+    return install::TaskRegistry::LaunchStdThread(out, std::move(body));
+  });
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  EXPECT_EQ(job->registry().Count(), 1u);  // nothing kept for the thread that never was
+  ASSERT_TRUE(RunJob());
+  ExpectFailureShown();
+  EXPECT_TRUE(job->registry().WaitUntilEmpty(2000));
+}
+
+TEST_F(InstallJobTest, DestroyingTheJobMidDownloadStopsItsThreads) {
+  paced.Set("/ravik.dat", {200, Pattern(4000000, 'i'), true, 400000});  // 10 s
+  SetSlot(1, paced.Url("/ravik.dat"), Nginx("/small.bin"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  backend.RunUntil([] { return false; }, 300);
+  auto t0 = std::chrono::steady_clock::now();
+  job.reset();
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(6));
+  Settle();  // late posts find the job gone
+}
+
+}  // namespace
