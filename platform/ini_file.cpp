@@ -85,7 +85,7 @@ Line ParseLine(std::string_view file, size_t begin, size_t contentEnd, size_t en
       if (content[i] == ']') close = i;
     if (close != std::string_view::npos) {
       line.kind = Line::kSection;
-      line.name = CutAtNul(content.substr(1, close - 1));
+      line.name = CutAtNul(Trim(content.substr(1, close - 1)));
       return line;
     }
   }
@@ -195,21 +195,12 @@ std::optional<std::string> Edit(std::string_view file, std::string_view section,
   std::vector<Section> sections = GroupSections(lines);
 
   if (!key) {
-    // Every section of the name goes, from its header to the next header.
-    std::string out;
-    size_t copied = 0;
-    bool changed = false;
+    // The first section of the name goes, from its header to the next header.
     for (const Section& s : sections) {
       if (!s.header || !SameName(s.name, section, utf8)) continue;
-      size_t from = lines[*s.header].begin;
-      size_t to = lines[s.end - 1].end;
-      out.append(file.substr(copied, from - copied));
-      copied = to;
-      changed = true;
+      return Splice(file, lines[*s.header].begin, lines[s.end - 1].end, {});
     }
-    if (!changed) return std::nullopt;
-    out.append(file.substr(copied));
-    return out;
+    return std::nullopt;
   }
 
   if (!value) {

@@ -20,7 +20,7 @@ std::string ReadIniItem(const std::string& file, std::string_view section, std::
 
 // Changes key in place, adds it at the end of its section or adds the section
 // at the end of the file, creating the file when missing. Without a value the
-// key is deleted, without a key the whole section. Every byte not concerned is
+// key is deleted, without a key the first section of the name. Every byte not concerned is
 // kept; the file is only ever replaced by a complete new one. False when the
 // file cannot be read or written, or when a name or value cannot be stored
 // (empty names, line breaks, "=" in a key, characters GBK cannot hold).

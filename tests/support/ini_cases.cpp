@@ -90,7 +90,8 @@ std::vector<IniCase> MakeCases() {
                "ScreenHeight=1024\r\n"
                "WindowMode=0\r\n"
                "Selection=【Orvane◆Wendal◆Qelmar】|Kestrand\r\n"
-               "ClassicMode=1"});
+               "ClassicMode=1",
+               "Wine rewrites the whole file and ends its last line; Windows changes only the key's line"});
 
   c.push_back({"NewKeyAfterUnterminatedLastLine",
                kDefaultGameIni,
@@ -166,11 +167,26 @@ std::vector<IniCase> MakeCases() {
                },
                "[S]\r\na=1\r\n[s]\r\n"});
 
-  c.push_back({"DeleteEverySectionOfTheName",
+  c.push_back({"DeleteFirstSectionOfTheName",
                "[S]\r\na=1\r\n[T]\r\nc=3\r\n[s]\r\nd=4\r\n",
-               {Write("S", std::nullopt, std::nullopt), Read("S", "d", "gone", "gone"),
-                Read("T", "c", "", "3")},
+               {Write("S", std::nullopt, std::nullopt), Read("S", "d", "gone", "4"), Read("T", "c", "", "3"),
+                Write("S", std::nullopt, std::nullopt), Write("S", std::nullopt, std::nullopt)},
                "[T]\r\nc=3\r\n"});
+
+  c.push_back({"DeleteEntryWithoutEquals",
+               "[S]\r\nnoeq\r\nk=1",
+               {Write("S", "noeq", std::nullopt), Write("S", "k", std::nullopt), Read("S", "k", "d", "d")},
+               "[S]\r\n"});
+
+  c.push_back({"EmptyFileAndBareHeader",
+               "",
+               {Write("S", "k", "\"q\""), Read("S", "k", "", "q"), Write("T", "k", ""), Read("T", "k", "d", "")},
+               "[S]\r\nk=\"q\"\r\n[T]\r\nk=\r\n"});
+
+  c.push_back({"NewKeyUnderLastHeaderWithoutBreak",
+               "[A]\r\nx=1\r\n[S]",
+               {Write("S", "k", "v"), Read("S", "k", "", "v")},
+               "[A]\r\nx=1\r\n[S]\r\nk=v\r\n"});
 
   c.push_back({"BareLineFeeds",
                "[S]\na=1\nb=2\n\n[T]\nc=3\n",
@@ -198,8 +214,16 @@ std::vector<IniCase> MakeCases() {
                    Read("S", "q7", "", "a\"b"),
                    Read("S", "missing", "\"def\"", "def"),
                    Read("S", "missing", "trailing   ", "trailing"),
+                   Read("S", "missing", "  lead", "  lead"),
                },
                std::nullopt});
+
+  c.push_back({"DefaultOfBlanksOnly",
+               "[S]\r\n",
+               {Read("S", "missing", "   ", "")},
+               std::nullopt,
+               "Wine keeps one blank of a default made only of blanks; Windows strips every trailing blank "
+               "of the default"});
 
   c.push_back({"LinesWithoutEquals",
                "[S]\r\nnoequals\r\nkey=v\r\n[broken\r\nafter=1\r\n",
@@ -231,7 +255,7 @@ std::vector<IniCase> MakeCases() {
                "[Config] trailing\r\nk=1\r\n[ Spaced ]\r\nk=2\r\n[a]b]\r\nk=3\r\nbefore=0\r\n",
                {
                    Read("Config", "k", "", "1"),
-                   Read("Spaced", "k", "none", "none"),
+                   Read("Spaced", "k", "", "2"),
                    Read("a]b", "k", "", "3"),
                },
                std::nullopt});
