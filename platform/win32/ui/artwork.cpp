@@ -183,9 +183,15 @@ void PaintBackground(Graphics& g, const RectF& r) {
   {
     LinearGradientBrush moon(RectF(mx - 30, my - 30, 60, 60), C(0xFFF6F1E2), C(0xFFC9C3B0), 45.f);
     g.FillEllipse(&moon, mx - 28, my - 28, 56.f, 56.f);
-    SolidBrush shade(C(0x38000000));
-    g.FillEllipse(&shade, mx - 10, my - 14, 12.f, 10.f);
-    g.FillEllipse(&shade, mx + 6, my + 4, 9.f, 7.f);
+    // The night side: a darker disc offset towards the lower left.
+    GraphicsPath disc;
+    disc.AddEllipse(mx - 28, my - 28, 56.f, 56.f);
+    Region lit(&disc);
+    GraphicsPath night;
+    night.AddEllipse(mx - 38, my - 20, 56.f, 56.f);
+    lit.Intersect(&night);
+    SolidBrush shade(C(0xB0141C2C));
+    g.FillRegion(&shade, &lit);
   }
   // Ridges, far to near.
   Ridge(g, r, r.Y + r.Height * 0.56f, 60, 3, 0xFF1C2A44, 0xFF0E1626);
@@ -207,14 +213,8 @@ void PaintBackground(Graphics& g, const RectF& r) {
 
 void PaintBanner(Graphics& g, const RectF& r) {
   float cx = r.X + r.Width / 2;
-  // A soft band with faded ends.
-  {
-    LinearGradientBrush band(RectF(r.X - 1, r.Y, r.Width + 2, r.Height), C(0), C(0), LinearGradientModeHorizontal);
-    Color bc[4] = {C(0x00060A12), C(0x9006090F), C(0x9006090F), C(0x00060A12)};
-    REAL bp[4] = {0, 0.25f, 0.75f, 1};
-    band.SetInterpolationColors(bc, bp, 4);
-    g.FillRectangle(&band, RectF(r.X, r.Y + 18, r.Width, r.Height - 36));
-  }
+  // A soft shadow behind the title, faded on every side.
+  Glow(g, cx, r.Y + r.Height / 2, r.Width * 0.42f, r.Height * 0.62f, 0x9006090F);
   // Title, letter by letter with wide spacing.
   const std::wstring title = L"TARNWICK";
   float size = 58, spacing = 14;
@@ -351,7 +351,13 @@ void PaintBigButton(Graphics& g, const RectF& r0, Look look, std::wstring_view t
   StrokeRound(g, 0x40FFFFFF, 1, Inset(r, 1.5f, 1.5f), 10.5f);
   ARGB ink = look == Look::Disabled ? 0xFFD0D4DA : (start ? 0xFF3A2204 : 0xFFFFFFFF);
   // Icon: a play triangle or a download arrow, then the caption.
-  float textW = TextWidth(text, kUiFace, 26, FontStyleBold);
+  float textW;
+  {
+    Font font(FamilyFor(kUiFace), 26, FontStyleBold, UnitPixel);
+    RectF used;
+    g.MeasureString(text.data(), static_cast<INT>(text.size()), &font, PointF(0, 0), &used);
+    textW = used.Width;
+  }
   float iconW = 26, gap = 10;
   float x0 = r.X + (r.Width - (iconW + gap + textW)) / 2;
   float cy = r.Y + r.Height / 2;
@@ -373,9 +379,9 @@ void PaintBigButton(Graphics& g, const RectF& r0, Look look, std::wstring_view t
     g.DrawLine(&pen, x0 + 2, cy + 12, x0 + 24, cy + 12);
   }
   if (!start && look != Look::Disabled) {
-    Text(g, text, kUiFace, 26, FontStyleBold, 0x60000000, RectF(x0 + iconW + gap + 1, r.Y + 1, textW + 20, r.Height));
+    Text(g, text, kUiFace, 26, FontStyleBold, 0x60000000, RectF(x0 + iconW + gap + 1, r.Y + 1, r.Width, r.Height));
   }
-  Text(g, text, kUiFace, 26, FontStyleBold, ink, RectF(x0 + iconW + gap, r.Y, textW + 20, r.Height));
+  Text(g, text, kUiFace, 26, FontStyleBold, ink, RectF(x0 + iconW + gap, r.Y, r.Width, r.Height));
 }
 
 void PaintVersionButton(Graphics& g, const RectF& r, Look look, std::wstring_view text, int index) {
@@ -501,6 +507,14 @@ void PaintFrame(Graphics& g, ui::WindowId id, float w, float h) {
   Emblem(g, 14 + 9, iconC, 9, kGoldHi, 0xFF3A2A10, 0xFF120C04);
   Text(g, settings ? L"游戏设置" : L"提示", kUiFace, settings ? 16.f : 14.f, FontStyleBold, kText,
        RectF(38, 0, 200, header));
+  // A quiet footer note.
+  RectF foot(0, h - (settings ? 44.f : 40.f), w, settings ? 44.f : 40.f);
+  SolidBrush footBg(C(0x30000000));
+  g.FillRectangle(&footBg, foot);
+  SolidBrush footLine(C(0xFF1C2536));
+  g.FillRectangle(&footLine, RectF(0, foot.Y, w, 1));
+  Text(g, settings ? L"修改即时保存，下次启动游戏时生效" : L"敬请关注后续开放，感谢您的支持", kUiFace, 12,
+       FontStyleRegular, 0xFF6A7588, RectF(20, foot.Y, w - 40, foot.Height), settings ? StringAlignmentNear : StringAlignmentCenter);
   if (!settings) {
     // An information mark beside the message.
     float cx = 54, cy = 93;

@@ -229,6 +229,9 @@ void Win32Backend::RunModal(ui::WindowId id) {
 void Win32Backend::DestroyWindowFor(ui::WindowId id) {
   Win& w = W(id);
   if (!w.hwnd) return;
+  // The system would take owned windows down with this one behind our back.
+  for (Win& other : windows_)
+    if (&other != &w && other.hwnd && ::GetWindow(other.hwnd, GW_OWNER) == w.hwnd) DestroyWindowFor(other.id);
   CloseDrop(w);
   for (size_t i = 0; i < w.views.size(); ++i)
     if (w.views[i].timerOn) ::KillTimer(w.hwnd, kTimerBase + i);
@@ -336,6 +339,8 @@ void Win32Backend::PlaceBrowser(Win& w, View& v) {
 // ---------------------------------------------------------------- loop
 
 void Win32Backend::Wake() {
+  // Without the message window a post would land on the caller's own queue.
+  if (!wakeWindow_) return;
   if (!wakePending_.exchange(true)) ::PostMessageW(wakeWindow_, kWakeMessage, 0, 0);
 }
 
@@ -569,13 +574,18 @@ void Win32Backend::Paint(Win& w) {
     DrawOneToOne(g, w.frame.get(), 0, 0);
     g.SetCompositingMode(CompositingModeSourceOver);
     g.SetInterpolationMode(InterpolationModeHighQualityBicubic);
-    for (size_t i = 0; i < w.views.size(); ++i) {
-      View& v = w.views[i];
-      if (!Shown(w, static_cast<int>(i)) || v.state->spec->kind == ui::Kind::Timer) continue;
-      RECT d = DeviceRect(w, v.rect), hit;
-      ::InflateRect(&d, 2, 2);
-      if (!::IntersectRect(&hit, &d, &c)) continue;
-      DrawView(w, g, v);
+    // The background picture lies beneath every other control; the rest
+    // stack in design order.
+    for (int pass = 0; pass < 2; ++pass) {
+      for (size_t i = 0; i < w.views.size(); ++i) {
+        View& v = w.views[i];
+        if ((v.art == Art::Background) != (pass == 0)) continue;
+        if (!Shown(w, static_cast<int>(i)) || v.state->spec->kind == ui::Kind::Timer) continue;
+        RECT d = DeviceRect(w, v.rect), hit;
+        ::InflateRect(&d, 2, 2);
+        if (!::IntersectRect(&hit, &d, &c)) continue;
+        DrawView(w, g, v);
+      }
     }
     g.ResetTransform();
     g.ScaleTransform(w.scale, w.scale);
