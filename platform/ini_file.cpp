@@ -7,16 +7,18 @@
 #include "platform/text_codec.h"
 
 namespace platform {
+namespace {
+// The blanks the system's profile reader trims (0x1A is the old end-of-file mark).
+bool IsBlank(unsigned char c) {
+  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0x1A;
+}
+}  // namespace
+
 namespace ini {
 namespace {
 
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 constexpr std::string_view kCrLf = "\r\n";
-
-// The blanks the system's profile reader trims (0x1A is the old end-of-file mark).
-bool IsBlank(unsigned char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f' || c == 0x1A;
-}
 
 std::string_view Trim(std::string_view s) {
   size_t b = 0, e = s.size();
@@ -265,9 +267,7 @@ std::string_view SkipLow(std::string_view s) {
 
 std::string_view CleanName(std::string_view s) {
   s = SkipLow(s);
-  while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\v' || s.back() == '\f' ||
-                        s.back() == '\r' || s.back() == '\n' || s.back() == 0x1A))
-    s.remove_suffix(1);
+  while (!s.empty() && IsBlank(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
   return s;
 }
 

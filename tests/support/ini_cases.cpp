@@ -291,6 +291,11 @@ std::vector<IniCase> MakeCases() {
                },
                std::nullopt});
 
+  c.push_back({"OtherBlanks",
+               "[S]\r\nk=\x1Av\x1A\r\n\x1Aj\x1A=\v1\f\r\nw=\xE3\x80\x80w\xE3\x80\x80\r\n",
+               {Read("S", "k", "", "v"), Read("S", "j", "", "1"), Read("S", "w", "", "\xE3\x80\x80w\xE3\x80\x80")},
+               std::nullopt});
+
   c.push_back({"LongValueCapped",
                "[S]\r\nk=" + std::string(12000, 'x') + "\r\n",
                {Read("S", "k", "", std::string(10240, 'x'))},
