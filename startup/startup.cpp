@@ -5,6 +5,7 @@
 #include <memory>
 #include <thread>
 
+#include "install/install_job.h"
 #include "platform/clock.h"
 #include "platform/system.h"
 #include "platform/window_backend.h"
@@ -22,6 +23,8 @@ struct GlobalState {
   std::unique_ptr<ui::Backend> backend;
   std::unique_ptr<ui::Ui> ui;
   std::unique_ptr<launcher::Launcher> launcher;
+  // The install job owns the task registry and its lock.
+  std::unique_ptr<install::InstallJob> installJob;
   bool loopRunning = false;
 };
 
@@ -37,6 +40,8 @@ void ReleaseGlobalState() {
   if (state->ui) state->ui->dispatcher()->Close();
   if (state->loopRunning) return;
   g_state = nullptr;
+  // Downloads stop first: their reports go to the launcher's windows.
+  state->installJob.reset();
   state->launcher.reset();
   state->ui.reset();
   state->backend.reset();
@@ -75,7 +80,13 @@ int RunStartup() {
   g_state->backend = platform::CreateWindowBackend();
   g_state->ui = std::make_unique<ui::Ui>(*g_state->backend);
   g_state->launcher = std::make_unique<launcher::Launcher>(*g_state->ui);
-  g_state->launcher->BindEvents();
+  launcher::Launcher& launcher = *g_state->launcher;
+  g_state->installJob = std::make_unique<install::InstallJob>(
+      *g_state->ui, launcher.configuration(),
+      [&launcher](const std::string& name) { launcher.SetSelectedVersionName(name); });
+  install::InstallJob& job = *g_state->installJob;
+  launcher.SetInstallHandler([&job](const std::string& name) { job.InstallVersion(name); });
+  launcher.BindEvents();
 
   auto sys = MakePlatformInstallSystem([](std::uint32_t ms) {
     WaitWithEvents(ms);

@@ -195,6 +195,14 @@ wait_for '[ -f "$LINK" ]' 15 && info=$(link_info "$LINK" 2>/dev/null) || info=""
 [ "$info" = 'D:\Tarnwick游戏\TarnwickLauncher.exe|D:\Tarnwick游戏' ] \
   && pass "shortcut points at D:" || fail "shortcut reads '$info'"
 wait_for main_window_shown 20 && pass "main window shown" || fail "main window not shown"
+# Closing the window ends the program through its end routine, without a hang.
+win=$(xdotool search --name '^Tarnwick' 2>/dev/null | head -n 1)
+if [ -n "$win" ]; then
+  xdotool windowactivate --sync "$win" >/dev/null 2>&1; sleep 0.3
+  xdotool key --window "$win" alt+F4 2>/dev/null
+fi
+wait_for '! running "$DI/TarnwickLauncher.exe"' 15 && pass "closing the main window ends the program" \
+  || fail "program still running after its window was closed"
 stop_all
 
 echo "startup_wine: $failures failure(s)"
