@@ -10,9 +10,21 @@ EXE="$WIN32_BUILD/TarnwickLauncher.exe"
 if [ ! -f "$EXE" ]; then
   echo "startup_wine: $EXE missing (build the TarnwickLauncher target)"; exit 1
 fi
-for tool in Xvfb xdpyinfo xdotool xwininfo import wine python3; do
+for tool in Xvfb xdpyinfo xdotool xwininfo import wine python3 i686-w64-mingw32-objdump; do
   command -v "$tool" >/dev/null || { echo "startup_wine: $tool not installed"; exit 1; }
 done
+
+# The exe carries its icon, version and manifest.
+types=$(i686-w64-mingw32-objdump -p "$EXE" 2>/dev/null | sed -n '/The .rsrc Resource Directory section/,$p' \
+  | grep -E '^[0-9a-f]+   Entry: ID' | grep -oE '0x[0-9a-f]+,' | tr -d ,)
+for t in 0x000003 0x00000e 0x000010 0x000018; do  # icon, icon group, version, manifest
+  echo "$types" | grep -qx "$t" || { echo "FAIL: resource type $t missing"; exit 1; }
+done
+for text in 'level="asInvoker"' PerMonitorV2 '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}' \
+  '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}' Microsoft.Windows.Common-Controls; do
+  grep -qaF -- "$text" "$EXE" || { echo "FAIL: manifest lacks $text"; exit 1; }
+done
+echo "ok: icon, version and manifest resources"
 
 DISPLAY_NO=93
 export DISPLAY=":$DISPLAY_NO"
