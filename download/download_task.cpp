@@ -186,7 +186,10 @@ void DownloadTask::CommonEnd(Outcome outcome, bool fileCreated) {
   }
   if (outcome != Outcome::kComplete && fileCreated) (void)platform::DeleteFileAt(tempPath_);
   if (transport_) transport_->Close();
-  if (outcome != Outcome::kComplete) ReportOnFreshThread(kFailed);
+  if (outcome != Outcome::kComplete) {
+    reports_.WaitIdle();  // Started before Failed
+    ReportOnFreshThread(kFailed);
+  }
   // Finished is the last report: earlier ones have returned by now.
   reports_.WaitIdle();
   Report(kFinished);

@@ -1,12 +1,20 @@
-// WinHTTP backend of the download transport: a synchronous session with no
-// proxy, cookies off and the default redirect policy (follows up to 10, never
-// from HTTPS to HTTP). Receive time-outs carry the stall limit.
+// WinHTTP backend of the download transport: a session with no proxy,
+// cookies off and the default redirect policy (follows up to 10, never from
+// HTTPS to HTTP). The session runs asynchronously so that the worker waits on
+// a condition variable it controls: a Cancel from another thread or the stall
+// limit ends the wait at once, and the request handle is then closed (a
+// blocked synchronous call cannot be ended from outside everywhere).
 #include <windows.h>
 #include <winhttp.h>
 
-#include <atomic>
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <condition_variable>
 #include <mutex>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/http_transport.h"
 #include "platform/win32/wide.h"
@@ -28,21 +36,38 @@ class WinHttpTransport final : public HttpTransport {
   std::string LastError() override { return error_; }
 
  private:
-  bool Fail(const char* what) {
-    if (error_.empty()) error_ = std::string(what) + " failed: " + std::to_string(::GetLastError());
+  // What the status callback touches. The request handle holds its own
+  // reference, dropped at HANDLE_CLOSING, so a late callback after a cancel
+  // never reaches a destroyed transport or a caller's buffer.
+  struct State {
+    std::mutex mutex;
+    std::condition_variable cv;
+    bool cancelled = false;
+    bool pending = false;
+    bool opOk = false;
+    DWORD opError = 0;
+    DWORD opBytes = 0;
+    std::vector<std::uint8_t> buffer;  // reads land here, then are copied out
+  };
+  static void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
+  bool Fail(const std::string& what, DWORD code) {
+    if (error_.empty()) error_ = what + " failed: " + std::to_string(code);
     return false;
   }
-  // The request handle for one call, or null once cancelled or closed.
-  HINTERNET Request() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return cancelled_ ? nullptr : request_;
-  }
+  // Marks an operation as pending before it is issued: its completion may
+  // arrive before the call returns.
+  void Begin();
+  // Waits for the pending operation. On cancel or stall the request is
+  // closed and false returned.
+  bool Wait(const char* what);
+  void CloseRequest();
 
-  std::mutex mutex_;  // guards the handles against Cancel from another thread
-  bool cancelled_ = false;
+  std::shared_ptr<State> st_ = std::make_shared<State>();
+
   HINTERNET session_ = nullptr;
   HINTERNET connection_ = nullptr;
   HINTERNET request_ = nullptr;
+  int stallLimitMs_ = kDefaultStallLimitMs;
   int status_ = 0;
   std::int64_t contentLength_ = -1;
   std::string error_;
@@ -60,9 +85,77 @@ bool ParseInt64(const std::wstring& text, std::int64_t& out) {
   return true;
 }
 
+void CALLBACK WinHttpTransport::OnStatus(HINTERNET, DWORD_PTR context, DWORD status, LPVOID info, DWORD length) {
+  auto* holder = reinterpret_cast<std::shared_ptr<State>*>(context);
+  if (!holder) return;
+  if (status == WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING) {
+    {
+      std::lock_guard<std::mutex> lock((*holder)->mutex);
+      (*holder)->pending = false;
+      (*holder)->cv.notify_all();
+    }
+    delete holder;  // the handle's reference
+    return;
+  }
+  State& t = **holder;
+  std::lock_guard<std::mutex> lock(t.mutex);
+  switch (status) {
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE:
+      t.opOk = true;
+      break;
+    case WINHTTP_CALLBACK_STATUS_DATA_AVAILABLE:
+      t.opBytes = info ? *static_cast<DWORD*>(info) : 0;
+      t.opOk = true;
+      break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE:
+      t.opBytes = length;
+      t.opOk = true;
+      break;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+      t.opError = info ? static_cast<WINHTTP_ASYNC_RESULT*>(info)->dwError : 0;
+      t.opOk = false;
+      break;
+    default:
+      return;
+  }
+  t.pending = false;
+  t.cv.notify_all();
+}
+
+void WinHttpTransport::Begin() {
+  std::lock_guard<std::mutex> lock(st_->mutex);
+  st_->pending = true;
+  st_->opOk = false;
+  st_->opError = 0;
+  st_->opBytes = 0;
+}
+
+bool WinHttpTransport::Wait(const char* what) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(stallLimitMs_);
+  std::unique_lock<std::mutex> lock(st_->mutex);
+  bool done = st_->cv.wait_until(lock, deadline, [this] { return !st_->pending || st_->cancelled; });
+  if (done && !st_->pending && !st_->cancelled) {
+    if (st_->opOk) return true;
+    DWORD code = st_->opError;
+    lock.unlock();
+    return Fail(what, code);
+  }
+  bool cancelled = st_->cancelled;
+  lock.unlock();
+  CloseRequest();  // the pending operation ends with the handle
+  return Fail(cancelled ? std::string(what) + " cancelled" : std::string(what) + " stalled", 0);
+}
+
+void WinHttpTransport::CloseRequest() {
+  if (request_) ::WinHttpCloseHandle(request_);
+  request_ = nullptr;
+}
+
 bool WinHttpTransport::Send(const HttpGetRequest& request) {
-  if (session_) return Fail("Send (twice)");
-  if (!::WinHttpCheckPlatform()) return Fail("WinHttpCheckPlatform");
+  if (session_) return Fail("Send (twice)", 0);
+  stallLimitMs_ = request.stallLimitMs;
+  if (!::WinHttpCheckPlatform()) return Fail("WinHttpCheckPlatform", ::GetLastError());
   std::wstring url = win32::Widen(request.url);
   URL_COMPONENTS parts{};
   parts.dwStructSize = sizeof parts;
@@ -70,58 +163,71 @@ bool WinHttpTransport::Send(const HttpGetRequest& request) {
   parts.dwHostNameLength = static_cast<DWORD>(-1);
   parts.dwUrlPathLength = static_cast<DWORD>(-1);
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts)) return Fail("WinHttpCrackUrl");
-  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return Fail("scheme");
+  if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
+    return Fail("WinHttpCrackUrl", ::GetLastError());
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return Fail("scheme", 0);
   std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring object = parts.dwUrlPathLength ? std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) : L"/";
   if (parts.dwExtraInfoLength) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
-  HINTERNET session = ::WinHttpOpen(win32::Widen(request.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
-                                    WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-  if (!session) return Fail("WinHttpOpen");
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    session_ = session;
-    if (cancelled_) return Fail("cancelled");
-  }
+  session_ = ::WinHttpOpen(win32::Widen(request.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
+                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+  if (!session_) return Fail("WinHttpOpen", ::GetLastError());
   int t = request.stallLimitMs;
-  ::WinHttpSetTimeouts(session, t, t, t, t);
-  HINTERNET connection = ::WinHttpConnect(session, host.c_str(), parts.nPort, 0);
-  if (!connection) return Fail("WinHttpConnect");
+  ::WinHttpSetTimeouts(session_, t, t, t, t);
+  connection_ = ::WinHttpConnect(session_, host.c_str(), parts.nPort, 0);
+  if (!connection_) return Fail("WinHttpConnect", ::GetLastError());
   DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-  HINTERNET req = ::WinHttpOpenRequest(connection, L"GET", object.c_str(), L"HTTP/1.1", WINHTTP_NO_REFERER,
+  HINTERNET req = ::WinHttpOpenRequest(connection_, L"GET", object.c_str(), L"HTTP/1.1", WINHTTP_NO_REFERER,
                                        WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    connection_ = connection;
-    request_ = req;
-  }
-  if (!req) return Fail("WinHttpOpenRequest");
+  if (!req) return Fail("WinHttpOpenRequest", ::GetLastError());
+  request_ = req;
+  // The session's time-outs do not reach the request everywhere: set them here too.
+  ::WinHttpSetTimeouts(req, t, t, t, t);
+  DWORD receive = static_cast<DWORD>(t);
+  ::WinHttpSetOption(req, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &receive, sizeof receive);
   DWORD noCookies = WINHTTP_DISABLE_COOKIES;
   if (!::WinHttpSetOption(req, WINHTTP_OPTION_DISABLE_FEATURE, &noCookies, sizeof noCookies))
-    return Fail("WinHttpSetOption");
+    return Fail("WinHttpSetOption", ::GetLastError());
+  auto* holder = new std::shared_ptr<State>(st_);
+  DWORD_PTR self = reinterpret_cast<DWORD_PTR>(holder);
+  if (!::WinHttpSetOption(req, WINHTTP_OPTION_CONTEXT_VALUE, &self, sizeof self)) {
+    delete holder;
+    return Fail("WinHttpSetOption(context)", ::GetLastError());
+  }
+  // From here HANDLE_CLOSING releases the holder.
+  if (::WinHttpSetStatusCallback(req, &WinHttpTransport::OnStatus,
+                                 WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK)
+    return Fail("WinHttpSetStatusCallback", ::GetLastError());
+
   std::wstring header = win32::Widen(request.header);
-  HINTERNET r = Request();
-  if (!r) return Fail("cancelled");
-  if (!::WinHttpSendRequest(r, header.c_str(), static_cast<DWORD>(header.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, 0))
-    return Fail("WinHttpSendRequest");
-  if (!(r = Request())) return Fail("cancelled");
-  if (!::WinHttpReceiveResponse(r, nullptr)) return Fail("WinHttpReceiveResponse");
+  {
+    std::lock_guard<std::mutex> lock(st_->mutex);
+    if (st_->cancelled) return Fail("cancelled", 0);
+  }
+  Begin();
+  if (!::WinHttpSendRequest(req, header.c_str(), static_cast<DWORD>(header.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
+                            self))
+    return Fail("WinHttpSendRequest", ::GetLastError());
+  if (!Wait("WinHttpSendRequest")) return false;
+  Begin();
+  if (!::WinHttpReceiveResponse(req, nullptr)) return Fail("WinHttpReceiveResponse", ::GetLastError());
+  if (!Wait("WinHttpReceiveResponse")) return false;
 
   DWORD code = 0, size = sizeof code;
-  if (!(r = Request())) return Fail("cancelled");
-  if (!::WinHttpQueryHeaders(r, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                             &code, &size, WINHTTP_NO_HEADER_INDEX))
-    return Fail("WinHttpQueryHeaders(status)");
+  if (!::WinHttpQueryHeaders(req, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX))
+    return Fail("WinHttpQueryHeaders(status)", ::GetLastError());
   status_ = static_cast<int>(code);
 
   // Content-Length as text: it may exceed 32 bits.
   DWORD bytes = 0;
-  ::WinHttpQueryHeaders(r, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+  ::WinHttpQueryHeaders(req, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
                         &bytes, WINHTTP_NO_HEADER_INDEX);
   if (::GetLastError() == ERROR_INSUFFICIENT_BUFFER && bytes > 0) {
     std::wstring value(bytes / sizeof(wchar_t) + 1, L'\0');
-    if (::WinHttpQueryHeaders(r, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &bytes,
+    if (::WinHttpQueryHeaders(req, WINHTTP_QUERY_CONTENT_LENGTH, WINHTTP_HEADER_NAME_BY_INDEX, value.data(), &bytes,
                               WINHTTP_NO_HEADER_INDEX)) {
       value.resize(bytes / sizeof(wchar_t));
       std::int64_t v;
@@ -133,43 +239,47 @@ bool WinHttpTransport::Send(const HttpGetRequest& request) {
 
 bool WinHttpTransport::QueryDataAvailable(std::uint32_t& avail) {
   avail = 0;
-  HINTERNET r = Request();
-  if (!r) return Fail("cancelled");
-  DWORD n = 0;
-  if (!::WinHttpQueryDataAvailable(r, &n)) return Fail("WinHttpQueryDataAvailable");
-  if (Request() == nullptr) return Fail("cancelled");
-  avail = n;
+  HINTERNET r = request_;
+  {
+    std::lock_guard<std::mutex> lock(st_->mutex);
+    if (st_->cancelled || !r) return Fail("cancelled", 0);
+  }
+  Begin();
+  if (!::WinHttpQueryDataAvailable(r, nullptr)) return Fail("WinHttpQueryDataAvailable", ::GetLastError());
+  if (!Wait("WinHttpQueryDataAvailable")) return false;
+  std::lock_guard<std::mutex> lock(st_->mutex);
+  avail = st_->opBytes;
   return true;
 }
 
 bool WinHttpTransport::ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) {
   read = 0;
-  HINTERNET r = Request();
-  if (!r) return Fail("cancelled");
-  DWORD n = 0;
-  if (!::WinHttpReadData(r, buffer, size, &n)) return Fail("WinHttpReadData");
-  if (Request() == nullptr) return Fail("cancelled");
-  read = n;
+  HINTERNET r = request_;
+  {
+    std::lock_guard<std::mutex> lock(st_->mutex);
+    if (st_->cancelled || !r) return Fail("cancelled", 0);
+    if (st_->buffer.size() < size) st_->buffer.resize(size);
+  }
+  Begin();
+  if (!::WinHttpReadData(r, st_->buffer.data(), size, nullptr)) return Fail("WinHttpReadData", ::GetLastError());
+  if (!Wait("WinHttpReadData")) return false;
+  std::lock_guard<std::mutex> lock(st_->mutex);
+  read = std::min<DWORD>(st_->opBytes, size);
+  std::memcpy(buffer, st_->buffer.data(), read);
   return true;
 }
 
 void WinHttpTransport::Cancel() {
-  // Closing the request from here ends a blocked synchronous call on the
-  // worker; the worker never uses the handle again.
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (cancelled_) return;
-  cancelled_ = true;
-  if (request_) ::WinHttpCloseHandle(request_);
-  request_ = nullptr;
+  std::lock_guard<std::mutex> lock(st_->mutex);
+  st_->cancelled = true;
+  st_->cv.notify_all();
 }
 
 void WinHttpTransport::Close() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (request_) ::WinHttpCloseHandle(request_);
+  CloseRequest();
   if (connection_) ::WinHttpCloseHandle(connection_);
   if (session_) ::WinHttpCloseHandle(session_);
-  request_ = connection_ = session_ = nullptr;
-  cancelled_ = true;
+  connection_ = session_ = nullptr;
 }
 
 }  // namespace
