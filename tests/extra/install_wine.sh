@@ -1,0 +1,151 @@
+#!/bin/bash
+# Installs a version with the real launcher under Wine on a private X server:
+# the demo operator serves version 1 on a private port, the player presses
+# the install button, both files must land with the right bytes, the progress
+# line must change while they come, the start button must replace the install
+# button, and a restarted launcher must find the version installed.
+# Usage: install_wine.sh NATIVE_BUILD WIN32_BUILD
+set -u
+TOP="$(cd "$(dirname "$0")/../.." && pwd)"
+WIN32_BUILD="$(cd "${2:?win32 build folder}" && pwd -P)"
+EXE="$WIN32_BUILD/TarnwickLauncher.exe"
+GAME="$WIN32_BUILD/TarnwickDemoGame.exe"
+for f in "$EXE" "$GAME"; do
+  [ -f "$f" ] || { echo "install_wine: $f missing"; exit 1; }
+done
+for tool in Xvfb xdpyinfo xdotool xwininfo import convert wine python3; do
+  command -v "$tool" >/dev/null || { echo "install_wine: $tool not installed"; exit 1; }
+done
+
+DISPLAY_NO=94
+PORT=18694
+export DISPLAY=":$DISPLAY_NO"
+WORK="$WIN32_BUILD/install_wine"
+XVFB_PID=""
+SERVER_PID=""
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+pass() { echo "ok: $*"; }
+
+cleanup() {
+  [ -n "${WINEPREFIX:-}" ] && timeout 10 wineserver -k 2>/dev/null
+  [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
+  [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
+  wait 2>/dev/null
+}
+trap cleanup EXIT
+
+if [ -e "/tmp/.X11-unix/X$DISPLAY_NO" ] || [ -e "/tmp/.X$DISPLAY_NO-lock" ]; then
+  old=$(tr -d ' ' < "/tmp/.X$DISPLAY_NO-lock" 2>/dev/null)
+  if [ -n "$old" ] && ! kill -0 "$old" 2>/dev/null; then
+    rm -f "/tmp/.X$DISPLAY_NO-lock" "/tmp/.X11-unix/X$DISPLAY_NO"
+  else
+    echo "install_wine: display :$DISPLAY_NO is in use"; exit 1
+  fi
+fi
+Xvfb ":$DISPLAY_NO" -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
+XVFB_PID=$!
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.2; done
+xdpyinfo >/dev/null 2>&1 || { echo "install_wine: Xvfb did not start"; exit 1; }
+
+port_open() { python3 -c "import socket; socket.create_connection(('127.0.0.1', $PORT), 0.2).close()" 2>/dev/null; }
+if port_open; then echo "install_wine: port $PORT is in use"; exit 1; fi
+# 48 MiB at 12 MB/s: about four seconds of visible progress.
+python3 "$TOP/tools/demo/demo_server.py" --port "$PORT" --game "$GAME" --rate 12000000 >/dev/null 2>&1 &
+SERVER_PID=$!
+for _ in $(seq 50); do port_open && break; sleep 0.2; done
+port_open || { echo "install_wine: demo server did not start"; exit 1; }
+
+rm -rf "$WORK"
+mkdir -p "$WORK"
+TARNWICK_BUILD="$WORK"
+. "$TOP/tests/wine/env.sh"
+LOG="$WORK/wine.log"
+: > "$LOG"
+
+# The launcher runs from its install folder (no hand-over) with a
+# configuration that points at this run's server.
+INST="$WINEPREFIX/drive_c/Tarnwick游戏"
+mkdir -p "$INST"
+cp "$EXE" "$INST/TarnwickLauncher.exe"
+python3 - "$TOP/config/default_config.txt" "$INST/配置文件.dat" "$PORT" <<'PY'
+import sys
+KEY = b"R3T8V1N6H4C9L2P7"
+text = open(sys.argv[1], encoding="utf-8").read().replace("127.0.0.1:18630", "127.0.0.1:" + sys.argv[3])
+lines = [l for l in text.replace("\r\n", "\n").split("\n") if l]
+plain = "\r\n".join(lines).encode("gbk")
+open(sys.argv[2], "wb").write(bytes(b ^ KEY[i % len(KEY)] for i, b in enumerate(plain)))
+PY
+
+wait_for() {  # shell condition, seconds
+  for _ in $(seq $(($2 * 5))); do
+    eval "$1" && return 0; sleep 0.2
+  done
+  return 1
+}
+main_window_shown() { xwininfo -root -children 2>/dev/null | grep -q '1334x687+50+50'; }
+start_launcher() {
+  (cd "$INST" && timeout 180 wine 'C:\Tarnwick游戏\TarnwickLauncher.exe' >>"$LOG" 2>&1) &
+  wait_for main_window_shown 40
+}
+stop_launcher() { timeout 20 wineserver -k 2>/dev/null; timeout 20 wineserver -w 2>/dev/null; sleep 0.5; }
+# Pixels of a design rectangle of the main window (at 50,50), as a hash.
+region() {  # w h x y
+  import -window root -crop "$1x$2+$((50 + $3))+$((50 + $4))" +repage rgb:- 2>/dev/null | md5sum | cut -d' ' -f1
+}
+button_region() { region 248 88 1007 587; }
+line_region() { region 672 24 240 589; }
+
+DIR="$INST/Ravik"
+if start_launcher; then pass "main window shown"; else fail "main window not shown"; cat "$LOG"; exit 1; fi
+sleep 2  # background picture and announcement page
+xdotool mousemove 5 5; sleep 0.3
+before=$(button_region)
+blank_line=$(line_region)
+
+xdotool mousemove $((50 + 1131)) $((50 + 632)); sleep 0.3
+xdotool click 1; sleep 0.2
+xdotool mousemove 5 5
+
+# The progress line while the data file comes.
+declare -A seen=()
+for _ in $(seq 100); do
+  h=$(line_region)
+  [ "$h" != "$blank_line" ] && seen[$h]=1
+  [ -f "$DIR/RavikGame.exe" ] && [ -f "$DIR/ravik.dat" ] && break
+  sleep 0.2
+done
+[ "${#seen[@]}" -ge 3 ] && pass "progress line changed ${#seen[@]} times" \
+  || fail "progress line changed ${#seen[@]} times"
+wait_for '[ -f "$DIR/ravik.dat" ] && [ -f "$DIR/RavikGame.exe" ]' 60 || fail "files did not arrive"
+cmp -s "$GAME" "$DIR/RavikGame.exe" && pass "program file arrived byte for byte" || fail "program file differs"
+python3 - "$TOP/tools/demo" "$DIR/ravik.dat" <<'PY' && pass "data file arrived byte for byte" || fail "data file differs"
+import sys
+sys.path.insert(0, sys.argv[1])
+import demo_server
+want = demo_server.data_block("ravik.dat", 0, demo_server.DATA_SIZE)
+sys.exit(0 if open(sys.argv[2], "rb").read() == want else 1)
+PY
+[ ! -e "$DIR/ravik.dat.part" ] && pass "no temporary file left" || fail "temporary file left"
+
+sleep 1.5
+after=""
+wait_for 'after=$(button_region); [ "$after" != "$before" ]' 10 \
+  && pass "the install button gave way to the start button" || fail "install button still shown"
+import -window root -crop 1334x687+50+50 +repage "$WORK/installed.png" 2>/dev/null
+
+stop_launcher
+if start_launcher; then
+  sleep 2
+  xdotool mousemove 5 5; sleep 0.3
+  again=$(button_region)
+  [ "$again" = "$after" ] && [ "$again" != "$before" ] && pass "a restarted launcher finds the version installed" \
+    || fail "after a restart the version is not shown installed"
+else
+  fail "main window not shown on restart"
+fi
+stop_launcher
+
+echo
+if [ "$failures" -eq 0 ]; then echo "install_wine: all passed"; else echo "install_wine: $failures failed"; fi
+[ "$failures" -eq 0 ]
