@@ -92,7 +92,10 @@ TEST(DownloadTaskArithmetic, SpeedIsZeroBeforeTheFirstByteThenBytesSinceLastRepo
 TEST(DownloadTaskArithmetic, SpeedIsTheMeanOfTheLastSixtyReports) {
   Scripted t;
   t.script->Push(std::string(512, 'x'));
+  t.script->AllowReads(0);
   t.Start();
+  ASSERT_TRUE(t.log.WaitForStatus(kStarted, 5000));  // its report takes no sample
+  t.script->AllowReads(-1);
   ASSERT_TRUE(t.script->WaitConsumed(512, 5000));
   t.task->Report(kProgress);  // sample 1.0
   std::int64_t consumed = 512;
