@@ -5,14 +5,12 @@
 namespace ui {
 
 bool Dispatcher::Post(std::function<void()> work) {
-  Backend* backend;
-  {
-    std::lock_guard lock(mutex_);
-    if (closed_) return false;
-    queue_.push_back(std::move(work));
-    backend = backend_;
-  }
-  backend->Wake();
+  // Wake under the lock: once Close has returned, no poster can reach a
+  // backend that is being torn down.
+  std::lock_guard lock(mutex_);
+  if (closed_) return false;
+  queue_.push_back(std::move(work));
+  backend_->Wake();
   return true;
 }
 
