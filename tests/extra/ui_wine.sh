@@ -199,6 +199,28 @@ for _ in $(seq 50); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.2; done
 kill -0 "$APP_PID" 2>/dev/null && fail "process still running"
 APP_PID=""
 
+echo "== high DPI"
+# 200 % in a prefix of its own: twice 1334x687 does not fit 1600x900, so the
+# window scales down to the work area (1600 wide, 824 high) and stays inside.
+timeout 10 wineserver -k 2>/dev/null
+TARNWICK_BUILD="$WORK/dpi"
+mkdir -p "$TARNWICK_BUILD"
+. "$(dirname "$0")/../wine/env.sh"
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 192 /f >/dev/null 2>&1
+timeout 20 wineserver -w 2>/dev/null
+: > "$LOG"
+( cd "$WORK" && exec wine "$EXE" "$LOG" ) >/dev/null 2>&1 &
+APP_PID=$!
+if wait_geometry '1600x824+0+76' 60; then pass "200 % scales down to the work area"
+else fail "200 %: $(geometries | tr '\n' ' ')"; fi
+sleep 1.5
+shot main-200dpi 1600x824+0+76
+# Controls follow the scale: the close button sits at 1294,34 design units.
+xdotool mousemove $(( 1294 * 1600 / 1334 )) $(( 76 + 34 * 1600 / 1334 )); sleep 0.2; xdotool click 1
+wait_log 'exit' 10 && pass "scaled close button" || fail "scaled close button missed"
+for _ in $(seq 50); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.2; done
+APP_PID=""
+
 echo "screenshots in $SHOTS"
 if [ "$failures" -ne 0 ]; then
   echo "ui_wine: $failures failure(s)"; echo "--- events"; cat "$LOG"; exit 1

@@ -8,8 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/win32/ui/artwork.h"
 #include "platform/win32/ui/gdip.h"
 #include "platform/window_backend.h"
+#include "ui/designs.h"
 #include "ui/ui.h"
 
 namespace {
@@ -42,6 +44,31 @@ TEST(Win32Pictures, DecodesBytesAndRejectsJunk) {
   cut.resize(30);
   EXPECT_EQ(platform::win32::gui::DecodePicture(cut), nullptr);
   EXPECT_EQ(platform::win32::gui::DecodePicture({}), nullptr);
+}
+
+TEST(Win32Artwork, EveryButtonAndPictureOfTheDesignsHasItsOwnArt) {
+  // A renamed control would silently fall back to the plain look.
+  using platform::win32::gui::Art;
+  int versions = 0, starts = 0, installs = 0, links = 0;
+  for (WindowId id : {WindowId::Main, WindowId::Settings, WindowId::Prompt}) {
+    for (const ui::ControlSpec& c : ui::DesignOf(id).controls) {
+      Art art = platform::win32::gui::ArtFor(c);
+      if (c.kind == ui::Kind::ImageButtonEx) {
+        EXPECT_NE(art, Art::Button) << c.name;
+      }
+      if (c.kind == ui::Kind::PictureBoxEx) {
+        EXPECT_NE(art, Art::Picture) << c.name;
+      }
+      versions += art == Art::VersionButton;
+      starts += art == Art::StartButton;
+      installs += art == Art::InstallButton;
+      links += art == Art::LinkButton;
+    }
+  }
+  EXPECT_EQ(versions, 4);
+  EXPECT_EQ(starts, 4);
+  EXPECT_EQ(installs, 4);
+  EXPECT_EQ(links, 5);
 }
 
 class Win32Ui : public ::testing::Test {
