@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     });
   }
   chain(WindowId::Main, "游戏设置图片按钮", Event::Clicked, [&](int) { ui.LoadWindow(WindowId::Settings, false); });
-  chain(WindowId::Main, "网站主页图片按钮", Event::Clicked, [&](int) {
+  chain(WindowId::Main, "客户服务图片按钮", Event::Clicked, [&](int) {
     bool on = !ui.Control(WindowId::Main, "版本二按钮")->disabled;
     ui.SetDisabled(WindowId::Main, "版本二按钮", on);  // shows the disabled look
   });
