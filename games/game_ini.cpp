@@ -1,4 +1,5 @@
 #include "games/game_ini.h"
+#include "games/version_folder.h"
 
 #include "platform/fs.h"
 #include "platform/ini_file.h"
@@ -26,7 +27,9 @@ constexpr std::string_view kTimes = "×";  // U+00D7 between width and height
 
 std::string SettingsIniPath(const config::Configuration& cfg, std::string_view name) {
   std::string folder = FolderForVersion(cfg, name);
-  return folder.empty() ? std::string() : GameIniPath(folder);
+  // An operator's folder name that would leave the program's directory is
+  // treated like a missing one.
+  return IsSafeFolderName(folder) ? GameIniPath(folder) : std::string();
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "games/game_start.h"
 
+#include "games/version_folder.h"
+
 #include "platform/fs.h"
 #include "platform/runtime.h"
 #include "platform/system.h"
@@ -60,7 +62,7 @@ StartResult StartVersion(ui::Ui& ui, config::Configuration& cfg, ShortcutSweep& 
   std::string path = dir + "\\" + std::string(fileName);
   // An empty program name would make the path the folder itself, which the
   // shell would open in a file browser.
-  if (!fileName.empty() && platform::FileExists(path)) {
+  if (IsSafeFolderName(folder) && !fileName.empty() && platform::FileExists(path)) {
     // The normal show command: a game started hidden can stay invisible.
     platform::ShellOpen(path, dir, platform::kShowNormal);
     sweep.Arm();

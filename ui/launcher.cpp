@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "games/game_ini.h"
+#include "games/version_folder.h"
 #include "platform/fs.h"
 #include "platform/http_read.h"
 #include "platform/runtime.h"
@@ -107,6 +108,10 @@ void Launcher::ScanInstalledVersions() {
   for (int n : ui::kScanOrder) {
     config::VersionSlot& slot = ui::SlotAt(cfg_, n);
     if (slot.folderName.empty()) continue;
+    if (!games::IsSafeFolderName(slot.folderName)) {
+      slot.installedName.clear();  // never made, never installed
+      continue;
+    }
     std::string dir = games::VersionFolderPath(slot.folderName);
     if (!platform::FileExists(dir)) platform::CreateFolder(dir);
     std::string ini = dir + "\\Game.ini";

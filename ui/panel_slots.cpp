@@ -1,5 +1,7 @@
 #include "ui/panel_slots.h"
 
+#include "games/version_folder.h"
+
 namespace ui {
 namespace {
 constexpr SlotControls kSlots[4] = {
@@ -19,7 +21,7 @@ int FindSlotByName(const config::Configuration& cfg, std::string_view name) {
 }
 
 bool CountsAsInstalled(const config::VersionSlot& slot) {
-  return slot.installedName == slot.displayName && !slot.folderName.empty();
+  return slot.installedName == slot.displayName && games::IsSafeFolderName(slot.folderName);
 }
 
 }  // namespace ui

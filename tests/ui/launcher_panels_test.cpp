@@ -237,3 +237,26 @@ TEST_F(Panels, MissingConfigurationClosesTheMainWindow) {
 }
 
 }  // namespace
+
+namespace {
+
+// A folder name from the configuration that would leave the program's
+// directory is never used to build a path: no folder, no Game.ini, no start.
+TEST_F(Panels, FolderNamesLeavingTheProgramDirectoryAreNeverUsed) {
+  MakeFolder(Path("inner"));
+  MakeFolder(Path("inner\\Ravik"));
+  WriteText(Path("inner\\Ravik\\RavikGame.exe"), "MZ");
+  config["创建版本文件夹名称编辑框1"] = "..\\escaped";
+  config["创建版本文件夹名称编辑框2"] = "inner\\Ravik";
+  ASSERT_TRUE(Start());
+  EXPECT_FALSE(platform::FileExists(Path("..\\escaped")));
+  EXPECT_EQ(launcher.slots()[0].installedName, "");
+  // A nested name is refused too, though its folder holds a program.
+  EXPECT_EQ(launcher.slots()[1].installedName, "");
+  EXPECT_EQ(VisibleStartAndInstall(), std::vector<std::string>{"安装游戏按钮_Ravik"});
+
+  ASSERT_TRUE(Click("游戏设置图片按钮"));
+  EXPECT_FALSE(platform::FileExists(Path("..\\escaped\\Game.ini")));
+}
+
+}  // namespace
