@@ -12,4 +12,5 @@ if(WIN32)
   set_property(SOURCE ${CMAKE_SOURCE_DIR}/platform/win32/entry/launcher.rc APPEND PROPERTY OBJECT_DEPENDS
     ${CMAKE_SOURCE_DIR}/platform/win32/entry/launcher.ico ${CMAKE_SOURCE_DIR}/platform/win32/entry/launcher.manifest)
   set_target_properties(TarnwickLauncher PROPERTIES OUTPUT_NAME TarnwickLauncher)
+  add_test(NAME launcher_imports COMMAND ${CMAKE_SOURCE_DIR}/tests/check_imports.sh $<TARGET_FILE:TarnwickLauncher>)
 endif()
