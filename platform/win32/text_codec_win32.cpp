@@ -28,16 +28,29 @@ std::string GbkToUtf8(std::string_view gbk, bool* ok) {
   if (ok) *ok = true;
   if (gbk.empty()) return {};
   int n = ::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk.data(), static_cast<int>(gbk.size()), nullptr, 0);
-  if (n == 0) {
-    // Some byte is not GBK: decode leniently (the system substitutes).
-    if (ok) *ok = false;
-    n = ::MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), nullptr, 0);
+  if (n > 0) {
     std::wstring w(static_cast<size_t>(n), L'\0');
-    ::MultiByteToWideChar(936, 0, gbk.data(), static_cast<int>(gbk.size()), w.data(), n);
+    ::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk.data(), static_cast<int>(gbk.size()), w.data(), n);
     return win32::Narrow(w);
   }
-  std::wstring w(static_cast<size_t>(n), L'\0');
-  ::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk.data(), static_cast<int>(gbk.size()), w.data(), n);
+  // Some byte is not GBK: go character by character and replace each bad byte
+  // with U+FFFD, as the POSIX backend does (the system would map some of them
+  // into the private-use area instead).
+  if (ok) *ok = false;
+  std::wstring w;
+  for (size_t i = 0; i < gbk.size();) {
+    auto b = static_cast<unsigned char>(gbk[i]);
+    size_t len = (b >= 0x81 && b <= 0xFE && i + 1 < gbk.size()) ? 2 : 1;
+    wchar_t out[2];
+    int got = ::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk.data() + i, static_cast<int>(len), out, 2);
+    if (got == 1) {
+      w.push_back(out[0]);
+      i += len;
+    } else {
+      w.push_back(L'\xFFFD');
+      i += 1;
+    }
+  }
   return win32::Narrow(w);
 }
 
@@ -45,11 +58,24 @@ std::string Utf8ToGbk(std::string_view utf8, bool* ok) {
   if (ok) *ok = true;
   if (utf8.empty()) return {};
   std::wstring w = win32::Widen(utf8);
+  // A character outside the basic plane is one "?", as on POSIX, not two.
+  bool replaced = false;
+  std::wstring folded;
+  folded.reserve(w.size());
+  for (size_t i = 0; i < w.size(); ++i) {
+    if (w[i] >= 0xD800 && w[i] <= 0xDBFF && i + 1 < w.size() && w[i + 1] >= 0xDC00 && w[i + 1] <= 0xDFFF) {
+      folded.push_back(L'?');
+      replaced = true;
+      ++i;
+    } else {
+      folded.push_back(w[i]);
+    }
+  }
   BOOL usedDefault = FALSE;
-  int n = ::WideCharToMultiByte(936, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, "?", &usedDefault);
+  int n = ::WideCharToMultiByte(936, 0, folded.data(), static_cast<int>(folded.size()), nullptr, 0, "?", &usedDefault);
   std::string out(static_cast<size_t>(n), '\0');
-  ::WideCharToMultiByte(936, 0, w.data(), static_cast<int>(w.size()), out.data(), n, "?", &usedDefault);
-  if (ok && (usedDefault || !IsValidUtf8(utf8))) *ok = false;
+  ::WideCharToMultiByte(936, 0, folded.data(), static_cast<int>(folded.size()), out.data(), n, "?", &usedDefault);
+  if (ok && (replaced || usedDefault || !IsValidUtf8(utf8))) *ok = false;
   return out;
 }
 
