@@ -1,7 +1,9 @@
-# Delay-loaded import libraries: gdiplus, winhttp and wininet are not among the
+# Delay-loaded import libraries: gdiplus and winhttp are not among the
 # system's known DLLs, so a static import would be looked for beside the exe
 # (a download folder) before the entry point can restrict the search path.
 # Loading them on first use lets wWinMain limit the search to System32 first.
+# (WinINet is loaded by hand in wininet_read.cpp: the delay helper fails on it
+# under Wine.)
 function(tarnwick_delay_import_lib name out_var)
   set(out ${CMAKE_BINARY_DIR}/delayimp/lib${name}_delay.a)
   if(NOT EXISTS ${out})
@@ -31,7 +33,7 @@ function(tarnwick_delay_import_lib name out_var)
 endfunction()
 
 set(TARNWICK_DELAY_LIBS "")
-foreach(lib gdiplus winhttp wininet)
+foreach(lib gdiplus winhttp)
   tarnwick_delay_import_lib(${lib} _path)
   list(APPEND TARNWICK_DELAY_LIBS ${_path})
 endforeach()

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <string>
+#include <type_traits>
 
 #include "platform/http_read.h"
 #include "platform/win32/unique_handle.h"
@@ -13,10 +14,51 @@
 namespace platform {
 namespace {
 
+// WinINet is loaded by full path from the system folder on first use: it is
+// not a known DLL, so a load-time import would be looked for beside the exe.
+struct WinInet {
+  decltype(&::InternetCloseHandle) InternetCloseHandle = nullptr;
+  decltype(&::InternetCrackUrlW) InternetCrackUrlW = nullptr;
+  decltype(&::InternetOpenW) InternetOpenW = nullptr;
+  decltype(&::InternetSetOptionW) InternetSetOptionW = nullptr;
+  decltype(&::InternetConnectW) InternetConnectW = nullptr;
+  decltype(&::HttpOpenRequestW) HttpOpenRequestW = nullptr;
+  decltype(&::HttpSendRequestW) HttpSendRequestW = nullptr;
+  decltype(&::HttpQueryInfoW) HttpQueryInfoW = nullptr;
+  decltype(&::InternetReadFile) InternetReadFile = nullptr;
+  bool ok = false;
+};
+
+const WinInet& Api() {
+  static const WinInet api = [] {
+    WinInet a;
+    wchar_t dir[MAX_PATH];
+    UINT n = ::GetSystemDirectoryW(dir, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH) return a;
+    HMODULE m = ::LoadLibraryW((std::wstring(dir, n) + L"\\wininet.dll").c_str());
+    if (!m) return a;
+    auto bind = [m](auto& fn, const char* name) {
+      fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(reinterpret_cast<void*>(::GetProcAddress(m, name)));
+      return fn != nullptr;
+    };
+    a.ok = bind(a.InternetCloseHandle, "InternetCloseHandle") &&
+           bind(a.InternetCrackUrlW, "InternetCrackUrlW") &&
+           bind(a.InternetOpenW, "InternetOpenW") &&
+           bind(a.InternetSetOptionW, "InternetSetOptionW") &&
+           bind(a.InternetConnectW, "InternetConnectW") &&
+           bind(a.HttpOpenRequestW, "HttpOpenRequestW") &&
+           bind(a.HttpSendRequestW, "HttpSendRequestW") &&
+           bind(a.HttpQueryInfoW, "HttpQueryInfoW") &&
+           bind(a.InternetReadFile, "InternetReadFile");
+    return a;
+  }();
+  return api;
+}
+
 struct InternetHandleTraits {
   using Type = HINTERNET;
   static Type Invalid() { return nullptr; }
-  static void Close(Type h) { ::InternetCloseHandle(h); }
+  static void Close(Type h) { Api().InternetCloseHandle(h); }
 };
 using UniqueInternetHandle = win32::UniqueHandle<InternetHandleTraits>;
 
@@ -27,7 +69,7 @@ constexpr DWORD kTimeoutMs = 30000;
 
 Bytes HttpReadFile(const std::string& url) {
   Bytes out;
-  if (url.empty()) return out;
+  if (url.empty() || !Api().ok) return out;
   std::wstring wurl = win32::Widen(url);
 
   URL_COMPONENTSW parts{};
@@ -41,21 +83,21 @@ Bytes HttpReadFile(const std::string& url) {
   parts.dwUrlPathLength = static_cast<DWORD>(std::size(path));
   parts.lpszExtraInfo = extra;
   parts.dwExtraInfoLength = static_cast<DWORD>(std::size(extra));
-  if (!::InternetCrackUrlW(wurl.c_str(), 0, 0, &parts)) return out;
+  if (!Api().InternetCrackUrlW(wurl.c_str(), 0, 0, &parts)) return out;
   if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return out;
   bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
-  UniqueInternetHandle session(::InternetOpenW(L"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)",
+  UniqueInternetHandle session(Api().InternetOpenW(L"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.0)",
                                                INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (!session) return out;
   // A dead host must not keep the fetching thread for minutes.
   DWORD timeout = kTimeoutMs;
-  ::InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
-  ::InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
-  ::InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
+  Api().InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
+  Api().InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
+  Api().InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
 
   UniqueInternetHandle connection(
-      ::InternetConnectW(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
+      Api().InternetConnectW(session.get(), host, parts.nPort, nullptr, nullptr, INTERNET_SERVICE_HTTP, 0, 0));
   if (!connection) return out;
 
   std::wstring object = std::wstring(path) + extra;
@@ -63,21 +105,21 @@ Bytes HttpReadFile(const std::string& url) {
   const wchar_t* accept[] = {L"Accept: */* \r\n", nullptr};
   DWORD flags = kRequestFlags | (secure ? INTERNET_FLAG_SECURE : 0);
   UniqueInternetHandle request(
-      ::HttpOpenRequestW(connection.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr, accept, flags, 0));
+      Api().HttpOpenRequestW(connection.get(), L"GET", object.c_str(), L"HTTP/1.0", nullptr, accept, flags, 0));
   if (!request) return out;
   static const wchar_t kHeaders[] = L"Accept: */*\r\n\r\n";
-  if (!::HttpSendRequestW(request.get(), kHeaders, static_cast<DWORD>(std::size(kHeaders) - 1), nullptr, 0))
+  if (!Api().HttpSendRequestW(request.get(), kHeaders, static_cast<DWORD>(std::size(kHeaders) - 1), nullptr, 0))
     return out;
 
   DWORD length = 0;
   DWORD size = sizeof length;
   DWORD chunk = 10240;
-  if (::HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr))
+  if (Api().HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr))
     chunk = static_cast<DWORD>(std::min<unsigned long long>(static_cast<unsigned long long>(length) + 1, 102400));
   Bytes buffer(chunk);
   while (true) {
     DWORD got = 0;
-    if (!::InternetReadFile(request.get(), buffer.data(), chunk, &got) || got == 0) break;
+    if (!Api().InternetReadFile(request.get(), buffer.data(), chunk, &got) || got == 0) break;
     out.insert(out.end(), buffer.begin(), buffer.begin() + got);
   }
   return out;
