@@ -1,6 +1,10 @@
 // The Windows program entry.
 #include <windows.h>
 
+#include <cstdlib>
+#include <new>
+#include <string>
+
 #include "platform/system.h"
 #include "startup/startup.h"
 
@@ -31,3 +35,12 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   RestrictDllSearch();
   platform::ExitProgram(startup::RunStartup());
 }
+
+// An allocation that fails ends the program through the runtime's fatal-error
+// box, naming the size, rather than through an unhandled exception.
+void* operator new(std::size_t size) {
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  platform::FatalError(0, "分配 " + std::to_string(size) + " 字节内存失败!");
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
