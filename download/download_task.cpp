@@ -126,6 +126,7 @@ DownloadTask::Outcome DownloadTask::Transfer() {
 
   platform::FileWriter file;
   if (!file.Create(tempPath_)) return Outcome::kFailed;
+  file.Reserve(totalBytes_.load());
 
   if (callback_) {
     ticker_.Start([this](std::intptr_t s) { Report(static_cast<std::int32_t>(s)); }, reportPeriodMs_,

@@ -16,6 +16,10 @@ class FileWriter {
 
   // Creates the file, or truncates an existing one, for sequential writing.
   [[nodiscard]] bool Create(const std::string& path);
+  // Sets aside room for size bytes ahead of the writes, so that the file
+  // system need not extend the file write by write; the file's length stays
+  // what was written. A hint: where it cannot be done, writes proceed as usual.
+  void Reserve(std::int64_t size);
   // Writes all bytes or fails.
   [[nodiscard]] bool Write(const void* data, std::size_t size);
   // Flushes and closes; false when anything was not written.

@@ -1,15 +1,21 @@
-// libcurl backend of the download transport. One easy handle driven through a
-// multi handle, so that the wait for data can be woken by Cancel and bounded
-// by the stall limit. Body bytes go straight into the caller's buffer; only
-// what does not fit is kept back for the next read.
+// libcurl backend of the download transport. The headers are read on the
+// caller's thread; the body is then received on a thread of the transport's
+// own into a bounded ring, as WinHTTP receives in the background, so that the
+// caller's file writes overlap the network reads and the availability query
+// gives the exact count that has arrived. Cancel and the stall limit end a
+// wait on either side.
 #include <curl/curl.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
-#include <vector>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "platform/http_transport.h"
 
@@ -19,11 +25,16 @@ namespace {
 // A receive buffer this large lets one read bring a few hundred KiB; 16 KiB
 // chunks cost about a sixth of the throughput on loopback.
 constexpr long kReceiveBufferSize = 256 * 1024;
-// What one read is offered. Larger offers (four receive buffers) measured
-// slower here: the writes grow past the caches.
-constexpr std::uint32_t kReadOffer = kReceiveBufferSize;
-// Beyond this much kept back, the transfer is paused until the reader drains it.
-constexpr std::size_t kMaxKeptBack = 1024 * 1024;
+// The most one availability query announces: the caller stages and writes
+// chunks of this size, which stay in the caches between the copy and the write.
+constexpr std::size_t kReadOffer = kReceiveBufferSize;
+// Body bytes received ahead of the reader; beyond this the receiver waits
+// and TCP holds the sender back.
+constexpr std::size_t kRingSize = 4 * kReceiveBufferSize;
+// Each side wakes the other only across half the ring (or when the receiver
+// goes idle), so that a busy pair hands over half a ring per wake-up rather
+// than a chunk.
+constexpr std::size_t kWakeAt = kRingSize / 2;
 
 struct CurlGlobal {
   CurlGlobal() { curl_global_init(CURL_GLOBAL_DEFAULT); }
@@ -50,25 +61,40 @@ class CurlTransport final : public HttpTransport {
  private:
   static size_t OnBody(char* data, size_t size, size_t n, void* self);
   static size_t OnHeader(char* data, size_t size, size_t n, void* self);
-  // Drives the transfer until ready() or its end. False on failure.
+  // Drives the transfer on the caller's thread until ready() or its end.
   template <typename Ready>
   bool Pump(Ready ready);
+  // The receiving thread: drives the transfer to its end.
+  void Receive();
+  // Caller's side: waits until bytes are buffered or the body has ended.
+  // False (with the reason recorded) after a cancel or a failed transfer with
+  // nothing left to hand out.
+  bool WaitForData(std::unique_lock<std::mutex>& lock);
+  void EndReceiving(const std::string& failure);
   bool Fail(const std::string& why) {
     if (error_.empty()) error_ = why;
     return false;
   }
-  std::size_t KeptBack() const { return kept_.size() - keptOffset_; }
   void Touch() { lastActivity_ = std::chrono::steady_clock::now(); }
+  std::size_t Idle() const {
+    return static_cast<std::size_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                        std::chrono::steady_clock::now() - lastActivity_)
+                                        .count());
+  }
 
   std::mutex handleMutex_;  // guards multi_ against Cancel from another thread
   CURLM* multi_ = nullptr;
   CURL* easy_ = nullptr;
   curl_slist* headers_ = nullptr;
   std::atomic<bool> cancelled_{false};
+  std::atomic<bool> closing_{false};
 
+  // Used by whichever thread drives libcurl: the caller's during Send, the
+  // receiver afterwards (the thread start orders the two).
   bool finished_ = false;  // the transfer has ended
   CURLcode result_ = CURLE_OK;
-  bool paused_ = false;
+  bool paused_ = false;    // a body chunk came during Send that did not fit
+  bool receiving_ = false;  // the receiver runs: OnBody may wait for room
   bool headersDone_ = false;
   int blockStatus_ = 0;  // status line of the header block being read
   bool blockLocation_ = false;
@@ -76,19 +102,28 @@ class CurlTransport final : public HttpTransport {
   std::int64_t contentLength_ = -1;
   int stallLimitMs_ = kDefaultStallLimitMs;
   std::chrono::steady_clock::time_point lastActivity_;
+  std::thread receiver_;
 
-  std::uint8_t* target_ = nullptr;  // the current read's buffer
-  std::size_t targetSize_ = 0;
-  std::size_t targetFill_ = 0;
-  std::vector<std::uint8_t> kept_;
-  std::size_t keptOffset_ = 0;
-  std::string error_;
+  // The ring: bytes [head_, head_ + count_) (modulo its size) are the
+  // reader's, the rest the receiver's. Each side copies outside the lock and
+  // only moves the counters under it.
+  std::unique_ptr<std::uint8_t[]> ring_;
+  std::mutex ringMutex_;
+  std::condition_variable dataCv_;  // bytes arrived or the body ended
+  std::condition_variable roomCv_;  // the reader freed room
+  std::size_t head_ = 0;
+  std::size_t count_ = 0;
+  bool ended_ = false;   // no more bytes will come
+  std::string failure_;  // why the body ended early; empty for a normal end
+  std::string error_;    // the caller's thread only
 };
 
 size_t CurlTransport::OnHeader(char* data, size_t size, size_t n, void* self) {
   auto* t = static_cast<CurlTransport*>(self);
   size_t len = size * n;
   t->Touch();
+  // Trailers after a chunked body change nothing the caller has read.
+  if (t->headersDone_) return len;
   std::string line(data, len);
   if (line.rfind("HTTP/", 0) == 0) {
     t->blockStatus_ = 0;
@@ -116,25 +151,40 @@ size_t CurlTransport::OnBody(char* data, size_t size, size_t n, void* self) {
   auto* t = static_cast<CurlTransport*>(self);
   size_t len = size * n;
   t->Touch();
-  if (t->KeptBack() == 0 && t->target_) {
-    size_t room = t->targetSize_ - t->targetFill_;
-    size_t direct = std::min(room, len);
-    std::memcpy(t->target_ + t->targetFill_, data, direct);
-    t->targetFill_ += direct;
-    data += direct;
-    len -= direct;
-    if (len == 0) return size * n;
+  if (!t->receiving_) {
+    // During Send nobody drains the ring: keep the chunk only if it fits
+    // whole; otherwise libcurl holds it until the receiver resumes.
+    std::lock_guard<std::mutex> lock(t->ringMutex_);
+    if (kRingSize - t->count_ < len) {
+      t->paused_ = true;
+      return CURL_WRITEFUNC_PAUSE;
+    }
   }
-  if (t->KeptBack() >= kMaxKeptBack) {
-    t->paused_ = true;
-    return CURL_WRITEFUNC_PAUSE;  // curl keeps this chunk and offers it again on unpause
+  size_t copied = 0;
+  while (copied < len) {
+    size_t tail, room;
+    {
+      std::unique_lock<std::mutex> lock(t->ringMutex_);
+      // The reader frees room as it writes; a full ring holds the sender back.
+      if (t->count_ == kRingSize)
+        t->roomCv_.wait(lock, [t] { return t->count_ <= kWakeAt || t->cancelled_ || t->closing_; });
+      if (t->cancelled_ || t->closing_) return 0;  // aborts the transfer
+      tail = (t->head_ + t->count_) % kRingSize;
+      room = std::min(kRingSize - t->count_, kRingSize - tail);
+    }
+    size_t chunk = std::min(room, len - copied);
+    std::memcpy(t->ring_.get() + tail, data + copied, chunk);
+    copied += chunk;
+    bool wake;
+    {
+      std::lock_guard<std::mutex> lock(t->ringMutex_);
+      t->count_ += chunk;
+      wake = t->count_ >= kWakeAt;
+    }
+    if (wake) t->dataCv_.notify_one();
   }
-  if (t->keptOffset_ == t->kept_.size()) {
-    t->kept_.clear();
-    t->keptOffset_ = 0;
-  }
-  t->kept_.insert(t->kept_.end(), data, data + len);
-  return size * n;
+  t->Touch();  // time spent waiting for room is not a silent server
+  return len;
 }
 
 bool CurlTransport::Send(const HttpGetRequest& request) {
@@ -142,6 +192,8 @@ bool CurlTransport::Send(const HttpGetRequest& request) {
   stallLimitMs_ = request.stallLimitMs;
   bool https = request.url.rfind("https://", 0) == 0;
   if (!https && request.url.rfind("http://", 0) != 0) return Fail("not an http or https address");
+  ring_.reset(new (std::nothrow) std::uint8_t[kRingSize]);
+  if (!ring_) return Fail("out of memory");
   easy_ = curl_easy_init();
   {
     std::lock_guard<std::mutex> lock(handleMutex_);
@@ -171,6 +223,17 @@ bool CurlTransport::Send(const HttpGetRequest& request) {
   Touch();
   if (!Pump([this] { return headersDone_; })) return false;
   if (!headersDone_) return Fail("no response");
+  if (finished_) {  // the whole body came with the headers
+    EndReceiving(result_ != CURLE_OK ? curl_easy_strerror(result_) : "");
+    return true;
+  }
+  receiving_ = true;
+  try {
+    receiver_ = std::thread([this] { Receive(); });
+  } catch (const std::system_error&) {
+    receiving_ = false;
+    return Fail("no receiving thread");
+  }
   return true;
 }
 
@@ -193,74 +256,140 @@ bool CurlTransport::Pump(Ready ready) {
       }
     }
     if (ready() || finished_) continue;
-    auto idle = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
-                                                                      lastActivity_).count();
-    if (idle >= stallLimitMs_) return Fail("no data within the stall limit");
-    int wait = static_cast<int>(std::min<long long>(stallLimitMs_ - idle, 1000));
+    std::size_t idle = Idle();
+    if (idle >= static_cast<std::size_t>(stallLimitMs_)) return Fail("no data within the stall limit");
+    int wait = static_cast<int>(std::min<std::size_t>(stallLimitMs_ - idle, 1000));
     curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
   }
+}
+
+void CurlTransport::Receive() {
+  std::string failure;
+  if (paused_) {
+    // A chunk held back during Send: offered again now, into the ring.
+    paused_ = false;
+    if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) failure = "libcurl unpause failed";
+  }
+  while (failure.empty()) {
+    if (cancelled_.load() || closing_.load()) {
+      failure = "cancelled";
+      break;
+    }
+    int running = 0;
+    if (curl_multi_perform(multi_, &running) != CURLM_OK) {
+      failure = "libcurl perform failed";
+      break;
+    }
+    int queued = 0;
+    while (CURLMsg* m = curl_multi_info_read(multi_, &queued)) {
+      if (m->msg == CURLMSG_DONE && m->easy_handle == easy_) {
+        finished_ = true;
+        result_ = m->data.result;
+      }
+    }
+    if (finished_) {
+      if (cancelled_.load() || closing_.load()) failure = "cancelled";
+      else if (result_ != CURLE_OK) failure = curl_easy_strerror(result_);
+      break;
+    }
+    std::size_t idle = Idle();
+    if (idle >= static_cast<std::size_t>(stallLimitMs_)) {
+      failure = "no data within the stall limit";
+      break;
+    }
+    int ready = 0;
+    if (curl_multi_poll(multi_, nullptr, 0, 0, &ready) == CURLM_OK && ready > 0) continue;
+    // About to sleep: whatever arrived is the reader's now.
+    bool pending;
+    {
+      std::lock_guard<std::mutex> lock(ringMutex_);
+      pending = count_ > 0;
+    }
+    if (pending) dataCv_.notify_one();
+    int wait = static_cast<int>(std::min<std::size_t>(stallLimitMs_ - idle, 1000));
+    curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
+  }
+  EndReceiving(failure);
+}
+
+void CurlTransport::EndReceiving(const std::string& failure) {
+  {
+    std::lock_guard<std::mutex> lock(ringMutex_);
+    ended_ = true;
+    failure_ = failure;
+  }
+  dataCv_.notify_all();
+}
+
+bool CurlTransport::WaitForData(std::unique_lock<std::mutex>& lock) {
+  dataCv_.wait(lock, [this] { return count_ > 0 || ended_ || cancelled_; });
+  if (cancelled_) return Fail("cancelled");
+  // Bytes that arrived before a failure are handed out first.
+  if (count_ == 0 && !failure_.empty()) return Fail(failure_);
+  return true;
 }
 
 bool CurlTransport::QueryDataAvailable(std::uint32_t& avail) {
   avail = 0;
   if (!easy_ || !headersDone_) return Fail("not sent");
-  if (cancelled_.load()) return Fail("cancelled");
-  if (KeptBack() > 0) {
-    avail = static_cast<std::uint32_t>(std::min<std::size_t>(KeptBack(), UINT32_MAX));
-    return true;
-  }
-  if (finished_) {
-    if (result_ != CURLE_OK) return Fail(curl_easy_strerror(result_));
-    return true;  // end of body
-  }
-  // libcurl cannot tell how much has arrived before reading it: offer one
-  // receive buffer; the read returns what came.
-  avail = kReadOffer;
+  std::unique_lock<std::mutex> lock(ringMutex_);
+  if (!WaitForData(lock)) return false;
+  avail = static_cast<std::uint32_t>(std::min(count_, kReadOffer));  // 0: end of body
   return true;
 }
 
 bool CurlTransport::ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) {
   read = 0;
   if (!easy_ || !headersDone_) return Fail("not sent");
-  auto* out = static_cast<std::uint8_t*>(buffer);
-  if (KeptBack() > 0) {
-    std::size_t n = std::min<std::size_t>(size, KeptBack());
-    std::memcpy(out, kept_.data() + keptOffset_, n);
-    keptOffset_ += n;
-    read = static_cast<std::uint32_t>(n);
-    return true;
-  }
   if (size == 0) return true;
-  target_ = out;
-  targetSize_ = size;
-  targetFill_ = 0;
-  bool ok = true;
-  if (paused_) {
-    paused_ = false;
-    // Offers the held chunk again, into target_.
-    if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) ok = Fail("libcurl unpause failed");
+  std::size_t n, head;
+  {
+    std::unique_lock<std::mutex> lock(ringMutex_);
+    if (!WaitForData(lock)) return false;
+    n = std::min<std::size_t>(count_, size);  // 0: end of body
+    head = head_;
   }
-  if (ok) ok = Pump([this] { return targetFill_ > 0 || KeptBack() > 0; });
-  read = static_cast<std::uint32_t>(targetFill_);
-  target_ = nullptr;
-  targetSize_ = targetFill_ = 0;
-  if (!ok) return false;
-  if (read == 0 && KeptBack() > 0) {  // the whole chunk was kept back: hand part of it now
-    std::size_t n = std::min<std::size_t>(size, KeptBack());
-    std::memcpy(out, kept_.data() + keptOffset_, n);
-    keptOffset_ += n;
-    read = static_cast<std::uint32_t>(n);
+  if (n == 0) return true;
+  auto* out = static_cast<std::uint8_t*>(buffer);
+  std::size_t first = std::min(n, kRingSize - head);
+  std::memcpy(out, ring_.get() + head, first);
+  std::memcpy(out + first, ring_.get(), n - first);
+  bool wake;
+  {
+    std::lock_guard<std::mutex> lock(ringMutex_);
+    head_ = (head_ + n) % kRingSize;
+    count_ -= n;
+    wake = count_ <= kWakeAt;
   }
+  if (wake) roomCv_.notify_one();
+  read = static_cast<std::uint32_t>(n);
   return true;
 }
 
 void CurlTransport::Cancel() {
-  cancelled_.store(true);
+  {
+    std::lock_guard<std::mutex> lock(ringMutex_);
+    cancelled_.store(true);
+  }
+  dataCv_.notify_all();
+  roomCv_.notify_all();
   std::lock_guard<std::mutex> lock(handleMutex_);
   if (multi_) curl_multi_wakeup(multi_);
 }
 
 void CurlTransport::Close() {
+  if (receiver_.joinable()) {
+    {
+      std::lock_guard<std::mutex> lock(ringMutex_);
+      closing_.store(true);
+    }
+    roomCv_.notify_all();
+    {
+      std::lock_guard<std::mutex> lock(handleMutex_);
+      if (multi_) curl_multi_wakeup(multi_);
+    }
+    receiver_.join();
+  }
   CURLM* multi;
   {
     std::lock_guard<std::mutex> lock(handleMutex_);

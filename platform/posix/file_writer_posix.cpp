@@ -1,4 +1,6 @@
 #include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +21,22 @@ bool FileWriter::Create(const std::string& path) {
   ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   handle_ = fd;
   return true;
+}
+
+void FileWriter::Reserve(std::int64_t size) {
+  if (handle_ == kNone || size <= 0) return;
+  int fd = static_cast<int>(handle_);
+  // A size beyond the free space (a wrong or huge announcement) is not
+  // reserved: a failing fallocate keeps what it got and would fill the disk
+  // for everyone until the file goes. Such a download fails at its writes.
+  struct statvfs fs {};
+  if (::fstatvfs(fd, &fs) != 0) return;
+  if (static_cast<std::uint64_t>(size) >= static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize) return;
+  if (::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) != 0) {
+    // Lost a race for the space: give back what was reserved past the end.
+    struct stat st {};
+    if (::fstat(fd, &st) == 0) (void)::ftruncate(fd, st.st_size);
+  }
 }
 
 bool FileWriter::Write(const void* data, std::size_t size) {

@@ -22,6 +22,9 @@ bool FileWriter::Create(const std::string& path) {
   return true;
 }
 
+// NTFS grows a sequentially written file cheaply; nothing to set aside.
+void FileWriter::Reserve(std::int64_t) {}
+
 bool FileWriter::Write(const void* data, std::size_t size) {
   if (handle_ == kNone) return false;
   const auto* p = static_cast<const std::uint8_t*>(data);
