@@ -9,7 +9,10 @@ import argparse
 import hashlib
 import http.server
 import socketserver
+import shutil
 import struct
+import subprocess
+import tempfile
 import time
 import zlib
 
@@ -38,6 +41,46 @@ def png(width, height, top, bottom):
             + chunk(b"IDAT", raw) + chunk(b"IEND", b""))
 
 
+FONT = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
+
+
+def render(args):
+    """Draws a picture with ImageMagick; None when it is not installed."""
+    if not shutil.which("convert"):
+        return None
+    with tempfile.TemporaryDirectory() as tmp:
+        out = tmp + "/out.png"
+        try:
+            subprocess.run(["convert"] + args + [out], check=True, timeout=30,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            with open(out, "rb") as f:
+                return f.read()
+        except (subprocess.SubprocessError, OSError):
+            return None
+
+
+def background(key):
+    """A night scene tinted in the version's colour, its name faint in a corner."""
+    r, g, b = VERSIONS[key][1]
+    font = ["-font", FONT] if shutil.os.path.exists(FONT) else []
+    art = render(["-size", "1130x690", "xc:#0b0e15",
+                  "(", "-size", "1700x1700", "radial-gradient:rgb(%d,%d,%d)-#0b0e15" % (r // 2, g // 2, b // 2), ")",
+                  "-geometry", "-250-700", "-compose", "screen", "-composite", "-compose", "over"]
+                 + font + ["-pointsize", "150", "-fill", "rgba(255,255,255,0.05)", "-gravity", "southeast",
+                           "-annotate", "+40+20", key.upper()])
+    return art or png(1130, 690, (r // 3, g // 3, b // 3), (12, 14, 20))
+
+
+def logo():
+    font = ["-font", FONT] if shutil.os.path.exists(FONT) else []
+    art = render(["-size", "192x48", "xc:none", "-fill", "#141923", "-stroke", "#c89a48", "-strokewidth", "2",
+                  "-draw", "roundrectangle 1,1 190,46 10,10", "-stroke", "none"]
+                 + font + ["-pointsize", "21", "-fill", "#f0c060", "-gravity", "center",
+                           "-annotate", "+0-4", "TARNWICK", "-pointsize", "9", "-fill", "#9aa3b5",
+                           "-annotate", "+0+14", "演示运营商 · DEMO"])
+    return art or png(192, 48, (240, 190, 90), (150, 90, 30))
+
+
 def data_block(name, offset, size):
     """Deterministic bytes, so a test can check what landed on disk."""
     seed = hashlib.sha256(name.encode()).digest()
@@ -59,6 +102,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     game = b""
     rate = 0
+    art = {}
 
     def log_message(self, fmt, *args):
         pass
@@ -76,10 +120,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if path in ("/home.html", "/topup.html", "/register.html", "/service.html"):
             return self.send_bytes(page("Tarnwick", "<p>%s</p>" % path[1:-5]), "text/html; charset=utf-8")
         if path == "/logo.png":
-            return self.send_bytes(png(192, 48, (240, 190, 90), (150, 90, 30)), "image/png")
+            return self.send_bytes(self.art["logo"], "image/png")
         if len(parts) == 2 and parts[0] == "art" and parts[1][:-4] in VERSIONS:
-            color = VERSIONS[parts[1][:-4]][1]
-            return self.send_bytes(png(1130, 690, color, (12, 14, 20)), "image/png")
+            return self.send_bytes(self.art[parts[1][:-4]], "image/png")
         if len(parts) == 2 and parts[0] == "news" and parts[1][:-5] in VERSIONS:
             name = VERSIONS[parts[1][:-5]][0]
             return self.send_bytes(page(name, "<p>欢迎来到 %s。新服今日开启。</p>" % name), "text/html; charset=utf-8")
@@ -125,6 +168,8 @@ def main():
         with open(args.game, "rb") as f:
             Handler.game = f.read()
     Handler.rate = args.rate
+    Handler.art = {key: background(key) for key in VERSIONS}
+    Handler.art["logo"] = logo()
     with Server(("127.0.0.1", args.port), Handler) as srv:
         srv.serve_forever()
 
