@@ -7,7 +7,7 @@ namespace ui {
 bool HeadlessBackend::CreateWindowFor(WindowId, bool) { return !failCreate; }
 
 void HeadlessBackend::PropertyChanged(WindowId id, const ControlState& c, Prop p) {
-  writes.push_back({id, std::string(c.spec->name), p});
+  writes.push_back({id, std::string(c.design->name), p});
 }
 
 void HeadlessBackend::Wake() {
@@ -36,7 +36,7 @@ bool HeadlessBackend::Click(WindowId w, std::string_view name) {
 
 bool HeadlessBackend::Tick(WindowId w, std::string_view name) {
   const ControlState* c;
-  if (!Usable(w, name, c) || c->spec->kind != Kind::CheckBoxEx) return false;
+  if (!Usable(w, name, c) || c->design->kind != Kind::CheckBoxEx) return false;
   bool now = !c->checked;
   ui_->SetChecked(w, name, now);
   ui_->Raise(w, name, Event::TickChanged, now ? 1 : 0);
@@ -45,7 +45,7 @@ bool HeadlessBackend::Tick(WindowId w, std::string_view name) {
 
 bool HeadlessBackend::Select(WindowId w, std::string_view name, int index) {
   const ControlState* c;
-  if (!Usable(w, name, c) || c->spec->kind != Kind::ComboBoxEx) return false;
+  if (!Usable(w, name, c) || c->design->kind != Kind::ComboBoxEx) return false;
   if (index < 0 || index >= static_cast<int>(c->items.size())) return false;
   ui_->SetSelectedItem(w, name, index);
   ui_->Raise(w, name, Event::ItemSelected, index);
@@ -54,7 +54,7 @@ bool HeadlessBackend::Select(WindowId w, std::string_view name, int index) {
 
 bool HeadlessBackend::TimerTick(WindowId w, std::string_view name) {
   const ControlState* c = ui_->Control(w, name);
-  if (!c || c->spec->kind != Kind::Timer || c->interval <= 0) return false;
+  if (!c || c->design->kind != Kind::Timer || c->interval <= 0) return false;
   ui_->Raise(w, name, Event::TimerTick);
   return true;
 }

@@ -70,7 +70,7 @@ struct WindowSpec {
 };
 
 struct ControlState {
-  const ControlSpec* spec = nullptr;
+  const ControlSpec* design = nullptr;
   bool visible = true;
   bool disabled = false;
   bool selectedLook = false;

@@ -45,14 +45,14 @@ bool Ui::LoadWindow(WindowId id, bool modal) {
     return true;
   }
   w.controls.clear();
-  for (const ControlSpec& spec : DesignOf(id).controls) {
+  for (const ControlSpec& design : DesignOf(id).controls) {
     ControlState c;
-    c.spec = &spec;
-    c.text = std::string(spec.text);
-    if (spec.kind == Kind::ComboBoxEx) {
+    c.design = &design;
+    c.text = std::string(design.text);
+    if (design.kind == Kind::ComboBoxEx) {
       for (std::string_view item : ResolutionList()) c.items.emplace_back(item);
     }
-    if (spec.kind == Kind::ProgressBarEx) c.maximum = 100;
+    if (design.kind == Kind::ProgressBarEx) c.maximum = 100;
     w.controls.push_back(std::move(c));
   }
   w.state = kWindowNormal;
@@ -109,7 +109,7 @@ ControlState* Ui::Find(WindowId id, std::string_view name) {
   WindowState_& w = windows_[static_cast<int>(id)];
   if (!w.open) return nullptr;
   for (ControlState& c : w.controls)
-    if (c.spec->name == name) return &c;
+    if (c.design->name == name) return &c;
   return nullptr;
 }
 

@@ -119,7 +119,7 @@ const ui::ControlState& PanelFixture::Settings(std::string_view name) const {
 std::vector<std::string> PanelFixture::VisibleStartAndInstall() const {
   std::vector<std::string> out;
   for (const ui::ControlState* c : ui.Controls(ui::WindowId::Main)) {
-    std::string_view n = c->spec->name;
+    std::string_view n = c->design->name;
     if ((n.starts_with("开始游戏按钮_") || n.starts_with("安装游戏按钮_")) && c->visible) out.emplace_back(n);
   }
   return out;

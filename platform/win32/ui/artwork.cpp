@@ -451,8 +451,8 @@ void Cross(Graphics& g, float cx, float cy, float half, ARGB colour, float width
 
 }  // namespace
 
-Art ArtFor(const ui::ControlSpec& spec) {
-  std::string_view n = spec.name;
+Art ArtFor(const ui::ControlSpec& design) {
+  std::string_view n = design.name;
   auto starts = [&](std::string_view p) { return n.substr(0, p.size()) == p; };
   if (n == "LOGO图片框") return Art::Logo;
   if (n == "图片按钮Ex4") return Art::Minimise;
@@ -464,10 +464,10 @@ Art ArtFor(const ui::ControlSpec& spec) {
   if (n == "图片框Ex1") return Art::ServerPanel;
   if (starts("开始游戏按钮")) return Art::StartButton;
   if (starts("安装游戏按钮")) return Art::InstallButton;
-  if (starts("版本") && spec.kind == ui::Kind::ImageButtonEx) return Art::VersionButton;
+  if (starts("版本") && design.kind == ui::Kind::ImageButtonEx) return Art::VersionButton;
   if (n == "游戏设置窗口关闭按钮" || n == "提示窗口关闭按钮") return Art::DialogClose;
-  if (spec.kind == ui::Kind::ImageButtonEx) return spec.text.empty() ? Art::Button : Art::LinkButton;
-  if (spec.kind == ui::Kind::PictureBoxEx) return Art::Picture;
+  if (design.kind == ui::Kind::ImageButtonEx) return design.text.empty() ? Art::Button : Art::LinkButton;
+  if (design.kind == ui::Kind::PictureBoxEx) return Art::Picture;
   return Art::None;
 }
 
@@ -593,12 +593,12 @@ void PaintButton(Graphics& g, Art art, const RectF& r, Look look, std::wstring_v
   }
 }
 
-LabelStyle LabelStyleFor(const ui::ControlSpec& spec) {
-  std::string_view n = spec.name;
+LabelStyle LabelStyleFor(const ui::ControlSpec& design) {
+  std::string_view n = design.name;
   if (n == "适龄提示标签") return {12, FontStyleRegular, 0xFF9AA6B8};
   if (n == "公告标签1") return {16, FontStyleBold, kGold};
   if (n == "公告标签2" || n == "公告标签3") return {13, FontStyleRegular, 0xFF8C97A9};
-  if (n == "标签Ex2" && spec.container == "图片框Ex1") return {15, FontStyleRegular, 0xFFC9D3E2};
+  if (n == "标签Ex2" && design.container == "图片框Ex1") return {15, FontStyleRegular, 0xFFC9D3E2};
   if (n == "最近登录标签") return {16, FontStyleBold, kGoldHi};
   if (n == "透明标签_进度") return {13, FontStyleRegular, 0xFFDCE6F2};
   return {15, FontStyleRegular, kText};

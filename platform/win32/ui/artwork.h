@@ -17,7 +17,7 @@ enum class Art {
   None, Logo, LinkButton, Minimise, Close, VersionButton, Separator, Background, Banner, Decoration,
   ServerPanel, StartButton, InstallButton, DialogClose, Button, Picture,
 };
-Art ArtFor(const ui::ControlSpec& spec);
+Art ArtFor(const ui::ControlSpec& design);
 // Art that is costly to draw and never changes: the caller caches it.
 bool IsStaticArt(Art art);
 
@@ -35,7 +35,7 @@ struct LabelStyle {
   int style;  // Gdiplus::FontStyle
   Gdiplus::ARGB colour;
 };
-LabelStyle LabelStyleFor(const ui::ControlSpec& spec);
+LabelStyle LabelStyleFor(const ui::ControlSpec& design);
 void PaintLabel(Gdiplus::Graphics& g, const Gdiplus::RectF& r, std::wstring_view text, std::wstring_view face,
                 const LabelStyle& style);
 

@@ -120,10 +120,10 @@ Win32Backend::~Win32Backend() {
 bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
   Win& w = W(id);
   if (w.hwnd) DestroyWindowFor(id);
-  const ui::WindowSpec& spec = ui::DesignOf(id);
+  const ui::WindowSpec& layout = ui::DesignOf(id);
   w.modal = modal;
-  w.designW = spec.width;
-  w.designH = spec.height;
+  w.designW = layout.width;
+  w.designH = layout.height;
   w.hot = w.pressed = w.focus = -1;
   w.linkHot = w.showFocus = false;
 
@@ -133,16 +133,16 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
   for (const ui::ControlState* s : states) {
     View v;
     v.state = s;
-    v.art = ArtFor(*s->spec);
-    v.index = VersionIndex(s->spec->name);
-    v.rect = RectF(static_cast<REAL>(s->spec->rect.x), static_cast<REAL>(s->spec->rect.y),
-                   static_cast<REAL>(s->spec->rect.w), static_cast<REAL>(s->spec->rect.h));
+    v.art = ArtFor(*s->design);
+    v.index = VersionIndex(s->design->name);
+    v.rect = RectF(static_cast<REAL>(s->design->rect.x), static_cast<REAL>(s->design->rect.y),
+                   static_cast<REAL>(s->design->rect.w), static_cast<REAL>(s->design->rect.h));
     w.views.push_back(std::move(v));
   }
   for (View& v : w.views) {
-    if (v.state->spec->container.empty()) continue;
+    if (v.state->design->container.empty()) continue;
     for (size_t j = 0; j < w.views.size(); ++j) {
-      if (w.views[j].state->spec->name == v.state->spec->container) {
+      if (w.views[j].state->design->name == v.state->design->container) {
         v.container = static_cast<int>(j);
         v.rect.X += w.views[j].rect.X;
         v.rect.Y += w.views[j].rect.Y;
@@ -150,12 +150,12 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
     }
   }
 
-  POINT design{50, 50};
-  HMONITOR monitor = ::MonitorFromPoint(design, MONITOR_DEFAULTTOPRIMARY);
+  POINT origin{50, 50};
+  HMONITOR monitor = ::MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
   HWND owner = id == ui::WindowId::Main ? nullptr : W(ui::WindowId::Main).hwnd;
   w.hwnd = ::CreateWindowExW(id == ui::WindowId::Main ? WS_EX_APPWINDOW : 0, kWindowClass,
-                             Widen(spec.title).c_str(), WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU | WS_CLIPCHILDREN,
-                             spec.x, spec.y, spec.width, spec.height, owner, nullptr, ::GetModuleHandleW(nullptr), &w);
+                             Widen(layout.title).c_str(), WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU | WS_CLIPCHILDREN,
+                             layout.x, layout.y, layout.width, layout.height, owner, nullptr, ::GetModuleHandleW(nullptr), &w);
   if (!w.hwnd) {
     w.views.clear();
     return false;
@@ -163,7 +163,7 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
   ApplyScale(w, MonitorDpi(monitor), nullptr);
 
   for (View& v : w.views) {
-    if (v.state->spec->kind != ui::Kind::WebBrowserEx) continue;
+    if (v.state->design->kind != ui::Kind::WebBrowserEx) continue;
     if (!oleReady_) oleReady_ = SUCCEEDED(::OleInitialize(nullptr));
     if (oleReady_) v.browser = CreateBrowserHost(w.hwnd);
     PlaceBrowser(w, v);
@@ -401,7 +401,7 @@ bool Win32Backend::Usable(const Win& w, int index) const {
 }
 
 bool Win32Backend::Focusable(const Win& w, int index) const {
-  ui::Kind k = w.views[static_cast<size_t>(index)].state->spec->kind;
+  ui::Kind k = w.views[static_cast<size_t>(index)].state->design->kind;
   return (k == ui::Kind::ImageButtonEx || k == ui::Kind::CheckBoxEx || k == ui::Kind::ComboBoxEx) && Usable(w, index);
 }
 
@@ -409,7 +409,7 @@ int Win32Backend::HitTest(Win& w, POINT p) {
   PointF d(static_cast<REAL>(p.x) / w.scale, static_cast<REAL>(p.y) / w.scale);
   for (int i = static_cast<int>(w.views.size()) - 1; i >= 0; --i) {
     const View& v = w.views[static_cast<size_t>(i)];
-    ui::Kind k = v.state->spec->kind;
+    ui::Kind k = v.state->design->kind;
     if (!Shown(w, i)) continue;
     if (k == ui::Kind::ImageButtonEx || k == ui::Kind::CheckBoxEx || k == ui::Kind::ComboBoxEx) {
       if (v.rect.Contains(d)) return i;
@@ -474,7 +474,7 @@ void Win32Backend::DrawView(Win& w, Graphics& g, View& v) {
     g.ResetTransform();
     g.ScaleTransform(w.scale, w.scale);
   };
-  switch (s.spec->kind) {
+  switch (s.design->kind) {
     case ui::Kind::PictureBoxEx: {
       if (v.picture || IsStaticArt(v.art)) {
         if (Bitmap* bmp = Cached(w, v)) {
@@ -492,7 +492,7 @@ void Win32Backend::DrawView(Win& w, Graphics& g, View& v) {
     }
     case ui::Kind::LabelEx:
       design();
-      PaintLabel(g, v.rect, Widen(s.text), Widen(s.spec->font), LabelStyleFor(*s.spec));
+      PaintLabel(g, v.rect, Widen(s.text), Widen(s.design->font), LabelStyleFor(*s.design));
       break;
     case ui::Kind::ImageButtonEx: {
       Look look = Look::Normal;
@@ -580,7 +580,7 @@ void Win32Backend::Paint(Win& w) {
       for (size_t i = 0; i < w.views.size(); ++i) {
         View& v = w.views[i];
         if ((v.art == Art::Background) != (pass == 0)) continue;
-        if (!Shown(w, static_cast<int>(i)) || v.state->spec->kind == ui::Kind::Timer) continue;
+        if (!Shown(w, static_cast<int>(i)) || v.state->design->kind == ui::Kind::Timer) continue;
         RECT d = DeviceRect(w, v.rect), hit;
         ::InflateRect(&d, 2, 2);
         if (!::IntersectRect(&hit, &d, &c)) continue;
@@ -611,8 +611,8 @@ void Win32Backend::Activate(Win& w, int index) {
   if (!Usable(w, index)) return;
   ui::WindowId id = w.id;
   const View& v = w.views[static_cast<size_t>(index)];
-  std::string name(v.state->spec->name);
-  switch (v.state->spec->kind) {
+  std::string name(v.state->design->name);
+  switch (v.state->design->kind) {
     case ui::Kind::ImageButtonEx:
       ui_->Raise(id, name, ui::Event::Clicked);
       break;
@@ -699,7 +699,7 @@ void Win32Backend::OnKey(Win& w, UINT key, bool alt) {
     return;
   }
   int f = w.focus;
-  ui::Kind kind = w.views[static_cast<size_t>(f)].state->spec->kind;
+  ui::Kind kind = w.views[static_cast<size_t>(f)].state->design->kind;
   if (kind == ui::Kind::ComboBoxEx) {
     const ui::ControlState& s = *w.views[static_cast<size_t>(f)].state;
     int count = static_cast<int>(s.items.size());
@@ -771,7 +771,7 @@ void Win32Backend::ChooseItem(Win& w, int index, int item) {
   CloseDrop(w);
   if (!Usable(w, index)) return;
   ui::WindowId id = w.id;
-  std::string name(w.views[static_cast<size_t>(index)].state->spec->name);
+  std::string name(w.views[static_cast<size_t>(index)].state->design->name);
   ui_->SetSelectedItem(id, name, item);
   ui_->Raise(id, name, ui::Event::ItemSelected, item);
 }
@@ -904,7 +904,7 @@ LRESULT Win32Backend::Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_MOUSEMOVE: {
       POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
       int hit = HitTest(w, p);
-      bool link = hit >= 0 && w.views[static_cast<size_t>(hit)].state->spec->kind == ui::Kind::WebBrowserEx;
+      bool link = hit >= 0 && w.views[static_cast<size_t>(hit)].state->design->kind == ui::Kind::WebBrowserEx;
       if (w.pressed >= 0) hit = hit == w.pressed ? hit : -1;
       SetHot(w, hit, link);
       TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd, 0};
@@ -925,7 +925,7 @@ LRESULT Win32Backend::Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp) {
         w.focus = hit;
         InvalidateView(w, old);
       }
-      if (w.views[static_cast<size_t>(hit)].state->spec->kind == ui::Kind::ComboBoxEx) {
+      if (w.views[static_cast<size_t>(hit)].state->design->kind == ui::Kind::ComboBoxEx) {
         // The list opens on the press, like the system's combo box.
         Activate(w, hit);
         return 0;
@@ -969,7 +969,7 @@ LRESULT Win32Backend::Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_TIMER: {
       if (wp < kTimerBase || wp >= kTimerBase + w.views.size()) break;
       size_t i = wp - kTimerBase;
-      ui_->Raise(w.id, std::string(w.views[i].state->spec->name), ui::Event::TimerTick);
+      ui_->Raise(w.id, std::string(w.views[i].state->design->name), ui::Event::TimerTick);
       return 0;
     }
     case WM_ACTIVATE:
