@@ -35,18 +35,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -e "/tmp/.X11-unix/X$DISPLAY_NO" ] || [ -e "/tmp/.X$DISPLAY_NO-lock" ]; then
-  old=$(tr -d ' ' < "/tmp/.X$DISPLAY_NO-lock" 2>/dev/null)
-  if [ -n "$old" ] && ! kill -0 "$old" 2>/dev/null; then
-    rm -f "/tmp/.X$DISPLAY_NO-lock" "/tmp/.X11-unix/X$DISPLAY_NO"
-  else
-    echo "install_wine: display :$DISPLAY_NO is in use"; exit 1
-  fi
-fi
-Xvfb ":$DISPLAY_NO" -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.2; done
-xdpyinfo >/dev/null 2>&1 || { echo "install_wine: Xvfb did not start"; exit 1; }
+. "$(dirname "$0")/../wine/xvfb.sh"
+start_xvfb install_wine
 
 port_open() { python3 -c "import socket; socket.create_connection(('127.0.0.1', $PORT), 0.2).close()" 2>/dev/null; }
 if port_open; then echo "install_wine: port $PORT is in use"; exit 1; fi

@@ -38,18 +38,8 @@ cleanup() {
 }
 trap cleanup EXIT
 
-if [ -e "/tmp/.X11-unix/X$DISPLAY_NO" ] || [ -e "/tmp/.X$DISPLAY_NO-lock" ]; then
-  old=$(tr -d ' ' < "/tmp/.X$DISPLAY_NO-lock" 2>/dev/null)
-  if [ -n "$old" ] && ! kill -0 "$old" 2>/dev/null; then
-    rm -f "/tmp/.X$DISPLAY_NO-lock" "/tmp/.X11-unix/X$DISPLAY_NO"
-  else
-    echo "panels_wine: display :$DISPLAY_NO is in use"; exit 1
-  fi
-fi
-Xvfb ":$DISPLAY_NO" -screen 0 1600x900x24 -nolisten tcp >/dev/null 2>&1 &
-XVFB_PID=$!
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.2; done
-xdpyinfo >/dev/null 2>&1 || { echo "panels_wine: Xvfb did not start"; exit 1; }
+. "$(dirname "$0")/../wine/xvfb.sh"
+start_xvfb panels_wine
 
 rm -rf "$WORK"
 mkdir -p "$WORK/www"
