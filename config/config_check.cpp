@@ -3,6 +3,7 @@
 #include <set>
 
 #include "config/launcher_config.h"
+#include "platform/names.h"
 #include "platform/runtime.h"
 #include "platform/text_codec.h"
 
@@ -59,7 +60,7 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
   }
 
   std::set<std::string> seen;
-  std::vector<std::string> lines = rt::SplitText(text, "\r\n");
+  std::vector<std::string> lines = platform::SplitText(text, "\r\n");
   for (std::size_t n = 0; n < lines.size(); ++n) {
     const std::string& line = lines[n];
     std::string where = "line " + std::to_string(n + 1) + ": ";
@@ -90,8 +91,19 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
       report.problems.push_back("missing key \"" + name + "\"");
       continue;
     }
-    if (IsDownloadKey(name) && !value.empty() && rt::TextAfterLastSlash(value).empty()) {
-      report.problems.push_back("download address of \"" + name + "\" has no file name after its last \"/\"");
+    const ConfigKey* key = FindKey(name);
+    if (IsDownloadKey(name) && !value.empty()) {
+      std::string file = platform::TextAfterLastSlash(value);
+      if (file.empty()) {
+        report.problems.push_back("download address of \"" + name + "\" has no file name after its last \"/\"");
+      } else if (!platform::IsValidName(file)) {
+        report.problems.push_back("download address of \"" + name + "\" names the file \"" + file +
+                                  "\", which the launcher refuses as a file name");
+      }
+    } else if (key && key->slotField == &VersionSlot::folderName && !value.empty() &&
+               !platform::IsValidName(value)) {
+      report.problems.push_back("folder name \"" + value + "\" of \"" + name +
+                                "\" is refused by the launcher: the version can never be installed");
     }
   }
   return report;

@@ -30,8 +30,6 @@ struct VersionSlot {
   std::string backgroundImage;
   std::string programDownloadUrl;
   std::string dataDownloadUrl;
-  // Equal to displayName while the version counts as present on disk.
-  std::string installedName;
 };
 
 struct Configuration {

@@ -5,7 +5,7 @@
 #include <new>
 #include <system_error>
 
-#include "download/target_path.h"
+#include "platform/names.h"
 #include "platform/file_writer.h"
 #include "platform/fs.h"
 
@@ -38,7 +38,7 @@ void DownloadTask::Start(const std::string& url, const std::string& filePath, Pr
     worker_ = std::thread([this] { Run(); });
   } catch (const std::system_error&) {
     // No worker: end here so that nobody waits for ever.
-    CommonEnd(Outcome::kFailed, false);
+    CommonEnd(Outcome::Failed, false);
   }
 }
 
@@ -95,10 +95,10 @@ void DownloadTask::Report(std::int32_t status) {
 
 void DownloadTask::Run() {
   bool fileCreated = false;
-  Outcome outcome = Outcome::kFailed;
+  Outcome outcome = Outcome::Failed;
   // An empty address or path, or a name that is not a plain file name in its
   // folder, fails before anything touches the disk.
-  if (!url_.empty() && !filePath_.empty() && IsSafeTargetPath(filePath_)) {
+  if (!url_.empty() && !filePath_.empty() && platform::IsSafePath(filePath_)) {
     outcome = Transfer();
     fileCreated = true;  // Transfer may have created the temporary file
   }
@@ -109,23 +109,23 @@ DownloadTask::Outcome DownloadTask::Transfer() {
   platform::HttpGetRequest request;
   request.url = url_;
   request.stallLimitMs = stallLimitMs_;
-  if (!transport_) return Outcome::kFailed;
-  if (!transport_->Send(request) || stop_.Signalled()) return Outcome::kFailed;
+  if (!transport_) return Outcome::Failed;
+  if (!transport_->Send(request) || stop_.Signalled()) return Outcome::Failed;
   // An error page is not the file.
   int status = transport_->StatusCode();
-  if (status < 200 || status >= 300) return Outcome::kFailed;
+  if (status < 200 || status >= 300) return Outcome::Failed;
   std::int64_t announced = transport_->ContentLength();
   totalBytes_ = announced > 0 ? announced : 0;
 
   std::uint32_t avail = 0;
-  if (!transport_->QueryDataAvailable(avail) || avail == 0) return Outcome::kFailed;
+  if (!transport_->QueryDataAvailable(avail) || avail == 0) return Outcome::Failed;
 
   std::uint32_t capacity = std::max(kStagingBufferSize, avail);
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[capacity]);
-  if (!buffer) return Outcome::kFailed;
+  if (!buffer) return Outcome::Failed;
 
   platform::FileWriter file;
-  if (!file.Create(tempPath_)) return Outcome::kFailed;
+  if (!file.Create(tempPath_)) return Outcome::Failed;
   file.Reserve(totalBytes_.load());
 
   if (callback_) {
@@ -136,8 +136,8 @@ DownloadTask::Outcome DownloadTask::Transfer() {
   }
 
   std::uint32_t read = 0;
-  if (!transport_->ReadData(buffer.get(), avail, read)) return Outcome::kFailed;
-  if (!file.Write(buffer.get(), read)) return Outcome::kFailed;
+  if (!transport_->ReadData(buffer.get(), avail, read)) return Outcome::Failed;
+  if (!file.Write(buffer.get(), read)) return Outcome::Failed;
   AddDone(read);
 
   std::uint32_t fill = 0;
@@ -168,16 +168,16 @@ DownloadTask::Outcome DownloadTask::Transfer() {
     AddDone(read);
   }
   if (!file.Close()) complete = false;
-  if (!complete) return Outcome::kFailed;
+  if (!complete) return Outcome::Failed;
   // A body shorter (or longer) than announced is a broken transfer.
   std::int64_t done;
   {
     std::lock_guard<CriticalLock> guard(lock_);
     done = doneBytes_;
   }
-  if (totalBytes_.load() > 0 && done != totalBytes_.load()) return Outcome::kFailed;
-  if (!platform::MoveFileReplace(tempPath_, filePath_)) return Outcome::kFailed;
-  return Outcome::kComplete;
+  if (totalBytes_.load() > 0 && done != totalBytes_.load()) return Outcome::Failed;
+  if (!platform::MoveFileReplace(tempPath_, filePath_)) return Outcome::Failed;
+  return Outcome::Complete;
 }
 
 void DownloadTask::CommonEnd(Outcome outcome, bool fileCreated) {
@@ -185,9 +185,9 @@ void DownloadTask::CommonEnd(Outcome outcome, bool fileCreated) {
     ticker_.Stop();
     ticker_.WaitTicks();
   }
-  if (outcome != Outcome::kComplete && fileCreated) (void)platform::DeleteFileAt(tempPath_);
+  if (outcome != Outcome::Complete && fileCreated) (void)platform::DeleteFileAt(tempPath_);
   if (transport_) transport_->Close();
-  if (outcome != Outcome::kComplete) {
+  if (outcome != Outcome::Complete) {
     reports_.WaitIdle();  // Started before Failed
     ReportOnFreshThread(kFailed);
   }

@@ -61,7 +61,7 @@ class DownloadTask {
   void Report(std::int32_t status);
 
  private:
-  enum class Outcome { kComplete, kFailed };
+  enum class Outcome { Complete, Failed };
   void Run();
   // Reads the body into the temporary file. kComplete when every byte came.
   Outcome Transfer();

@@ -1,5 +1,4 @@
 #include "games/game_ini.h"
-#include "games/version_folder.h"
 
 #include "platform/fs.h"
 #include "platform/ini_file.h"
@@ -25,42 +24,31 @@ constexpr std::string_view kDefaultGameIni =
 constexpr std::string_view kSection = "Config";
 constexpr std::string_view kTimes = "×";  // U+00D7 between width and height
 
-std::string SettingsIniPath(const config::Configuration& cfg, std::string_view name) {
-  std::string folder = FolderForVersion(cfg, name);
-  // An operator's folder name that would leave the program's directory is
-  // treated like a missing one.
-  return IsSafeFolderName(folder) ? GameIniPath(folder) : std::string();
+std::string SettingsIniPath(const config::Versions& versions, std::string_view name) {
+  // An operator's folder name that the name check refuses is treated like a
+  // missing one.
+  const config::VersionPaths* paths = versions.PathsForName(name);
+  return paths ? paths->iniPath : std::string();
 }
 
 }  // namespace
 
 std::string_view DefaultGameIniBytes() { return kDefaultGameIni; }
 
-std::string FolderForVersion(const config::Configuration& cfg, std::string_view name) {
-  for (const config::VersionSlot& slot : cfg.slots)  // 1, 2, 3, 4
-    if (slot.displayName == name) return slot.folderName;
-  return {};
-}
-
-std::string VersionFolderPath(std::string_view folder) {
-  return platform::GetRunDirectory() + "\\" + std::string(folder);
-}
-
-std::string GameIniPath(std::string_view folder) { return VersionFolderPath(folder) + "\\Game.ini"; }
-
 void WriteDefaultGameIni(const std::string& path, std::string_view) {
   (void)platform::WriteFileBytes(path, kDefaultGameIni);
 }
 
-std::string ReadServerNameForDisplay(const config::VersionSlot& slot) {
-  std::string path = GameIniPath(slot.folderName);
-  if (!platform::FileExists(path)) WriteDefaultGameIni(path, slot.displayName);
+std::string ReadServerNameForDisplay(const config::VersionPaths& paths) {
+  const std::string& path = paths.iniPath;
+  if (path.empty()) return "未知";
+  if (!platform::FileExists(path)) WriteDefaultGameIni(path);
   std::string name = platform::ReadIniItem(path, kSection, "ServerName", "");
   return name.empty() ? std::string("未知") : name;
 }
 
-void ShowGameSettings(ui::Ui& ui, const config::Configuration& cfg, std::string_view settingsVersionName) {
-  std::string path = SettingsIniPath(cfg, settingsVersionName);
+void ShowGameSettings(ui::Ui& ui, const config::Versions& versions, std::string_view settingsVersionName) {
+  std::string path = SettingsIniPath(versions, settingsVersionName);
   if (path.empty()) return;
   // An existing file is shown as it is; a missing one gets the defaults first.
   if (!platform::FileExists(path)) WriteDefaultGameIni(path, settingsVersionName);
@@ -80,18 +68,18 @@ void ShowGameSettings(ui::Ui& ui, const config::Configuration& cfg, std::string_
   }
 }
 
-void OnWindowModeChanged(const config::Configuration& cfg, std::string_view settingsVersionName, int state) {
-  std::string path = SettingsIniPath(cfg, settingsVersionName);
+void OnWindowModeChanged(const config::Versions& versions, std::string_view settingsVersionName, int state) {
+  std::string path = SettingsIniPath(versions, settingsVersionName);
   if (path.empty()) return;
   (void)platform::WriteIniItem(path, kSection, "WindowMode", state == 1 ? "1" : "0");
 }
 
-void OnResolutionSelected(ui::Ui& ui, const config::Configuration& cfg, std::string_view settingsVersionName,
+void OnResolutionSelected(ui::Ui& ui, const config::Versions& versions, std::string_view settingsVersionName,
                           int index) {
   std::string text = ui.ItemTitle(ui::WindowId::Settings, kResolutionBox, index);
-  std::vector<std::string> parts = rt::SplitText(text, kTimes);
+  std::vector<std::string> parts = platform::SplitText(text, kTimes);
   if (parts.size() != 2) return;
-  std::string path = SettingsIniPath(cfg, settingsVersionName);
+  std::string path = SettingsIniPath(versions, settingsVersionName);
   if (path.empty() || !platform::FileExists(path)) return;
   (void)platform::WriteIniItem(path, kSection, "ScreenWidth", parts[0]);
   (void)platform::WriteIniItem(path, kSection, "ScreenHeight", parts[1]);

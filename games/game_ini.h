@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "config/launcher_config.h"
+#include "config/versions.h"
 #include "ui/ui.h"
 
 namespace games {
@@ -13,27 +13,19 @@ namespace games {
 // last line.
 std::string_view DefaultGameIniBytes();
 
-// The folder name of the first slot, in the order 1, 2, 3, 4, whose display
-// name equals name; empty when none does.
-std::string FolderForVersion(const config::Configuration& cfg, std::string_view name);
-
-// GetRunDirectory + "\" + folder, and its Game.ini.
-std::string VersionFolderPath(std::string_view folder);
-std::string GameIniPath(std::string_view folder);
-
 // Writes the default file to path (created or truncated). The display name is
 // accepted for the callers' sake and not used; a failed write is ignored.
 void WriteDefaultGameIni(const std::string& path, std::string_view name = {});
 
-// ServerName of the slot's Game.ini (written with the defaults first when
+// ServerName of the version's Game.ini (written with the defaults first when
 // missing), or "未知" when it is empty.
-std::string ReadServerNameForDisplay(const config::VersionSlot& slot);
+std::string ReadServerNameForDisplay(const config::VersionPaths& paths);
 
 // The settings window's handlers. settingsVersionName is the version the open
 // window edits, fixed when it opened.
-void ShowGameSettings(ui::Ui& ui, const config::Configuration& cfg, std::string_view settingsVersionName);
-void OnWindowModeChanged(const config::Configuration& cfg, std::string_view settingsVersionName, int state);
-void OnResolutionSelected(ui::Ui& ui, const config::Configuration& cfg, std::string_view settingsVersionName,
+void ShowGameSettings(ui::Ui& ui, const config::Versions& versions, std::string_view settingsVersionName);
+void OnWindowModeChanged(const config::Versions& versions, std::string_view settingsVersionName, int state);
+void OnResolutionSelected(ui::Ui& ui, const config::Versions& versions, std::string_view settingsVersionName,
                           int index);
 
 inline constexpr std::string_view kWindowModeBox = "窗口模式选择框";

@@ -1,18 +1,11 @@
 #include "games/game_start.h"
 
-#include "games/version_folder.h"
-
 #include "platform/fs.h"
 #include "platform/runtime.h"
 #include "platform/system.h"
-#include "ui/panel_slots.h"
+#include "ui/main_controls.h"
 
 namespace games {
-
-std::string ExeNameFromUrl(std::string_view url) {
-  int pos = rt::FindTextBackward(url, "/");
-  return rt::RightText(url, static_cast<long long>(url.size()) - pos);
-}
 
 bool HasExecutable(const std::string& dir) {
   constexpr std::uint32_t kMask = platform::kAttrReadOnly | platform::kAttrHidden | platform::kAttrSystem |
@@ -33,7 +26,7 @@ void SweepGameShortcuts() {
   platform::DirectoryListing listing(desk + "\\*.lnk", platform::kAttrReadOnly);
   for (std::string name = listing.Next(); !name.empty(); name = listing.Next()) {
     if (name == "." || name == "..") continue;
-    if (rt::FindText(name, "Orvane") > 0) platform::DeleteFileAt(desk + "\\" + name);
+    if (platform::FindText(name, "Orvane") > 0) platform::DeleteFileAt(desk + "\\" + name);
   }
 }
 
@@ -56,26 +49,24 @@ void ShortcutSweep::OnTimer() {
   if (ticks_ > kLastTick) Stop();
 }
 
-StartResult StartVersion(ui::Ui& ui, config::Configuration& cfg, ShortcutSweep& sweep, std::string_view folder,
-                         std::string_view fileName, std::string_view name) {
-  std::string dir = platform::GetRunDirectory() + "\\" + std::string(folder);
-  std::string path = dir + "\\" + std::string(fileName);
-  // An empty program name would make the path the folder itself, which the
-  // shell would open in a file browser.
-  if (IsSafeFolderName(folder) && !fileName.empty() && platform::FileExists(path)) {
+GameStartResult StartVersion(ui::Ui& ui, config::Versions& versions, ShortcutSweep& sweep, int slot) {
+  const config::VersionPaths& paths = versions.Paths(slot);
+  // exePath is empty for an address without a file name: the path would be
+  // the folder itself, which the shell would open in a file browser.
+  if (!paths.exePath.empty() && platform::FileExists(paths.exePath)) {
     // The normal show command: a game started hidden can stay invisible.
-    platform::ShellOpen(path, dir, platform::kShowNormal);
+    platform::ShellOpen(paths.exePath, paths.folder, platform::kShowNormal);
     sweep.Arm();
     ui.SetWindowState(ui::WindowId::Main, ui::kWindowMinimised);
-    return StartResult::Started;
+    return GameStartResult::Started;
   }
-  if (int slot = ui::FindSlotByName(cfg, name)) {
-    ui::SlotAt(cfg, slot).installedName.clear();
-    ui.SetVisible(ui::WindowId::Main, ui::ControlsOfSlot(slot).startButton, false);
-    ui.SetVisible(ui::WindowId::Main, ui::ControlsOfSlot(slot).installButton, true);
+  if (int found = versions.FindByName(versions.Slot(slot).displayName)) {
+    versions.MarkNotInstalled(found);
+    ui.SetVisible(ui::WindowId::Main, ui::ControlsOfSlot(found).startButton, false);
+    ui.SetVisible(ui::WindowId::Main, ui::ControlsOfSlot(found).installButton, true);
   }
   platform::ShowMessage(kProgramMissingText, platform::kMbOk, "错误");
-  return StartResult::ProgramMissing;
+  return GameStartResult::ProgramMissing;
 }
 
 }  // namespace games

@@ -4,14 +4,10 @@
 #include <string>
 #include <string_view>
 
-#include "config/launcher_config.h"
+#include "config/versions.h"
 #include "ui/ui.h"
 
 namespace games {
-
-// The text after the last "/" of the program's address: the whole address
-// without "/", empty when it ends in "/".
-std::string ExeNameFromUrl(std::string_view url);
 
 // True when dir holds any entry named *.exe (a subfolder counts too).
 bool HasExecutable(const std::string& dir);
@@ -40,14 +36,13 @@ class ShortcutSweep {
   int ticks_ = 0;
 };
 
-enum class StartResult { Started, ProgramMissing };
+enum class GameStartResult { Started, ProgramMissing };
 
-// Opens GetRunDirectory\folder\fileName with the folder as working directory,
+// Opens the slot's program file with its folder as working directory,
 // minimises the main window and arms the sweep. When the program file is
-// missing, the version named name falls back to not installed and the player
-// is told.
-StartResult StartVersion(ui::Ui& ui, config::Configuration& cfg, ShortcutSweep& sweep, std::string_view folder,
-                         std::string_view fileName, std::string_view name);
+// missing, the version of the slot's name falls back to not installed and the
+// player is told.
+GameStartResult StartVersion(ui::Ui& ui, config::Versions& versions, ShortcutSweep& sweep, int slot);
 
 inline constexpr std::string_view kProgramMissingText = "游戏文件丢失，请重新安装！";
 

@@ -4,12 +4,11 @@
 #include <chrono>
 #include <string_view>
 
-#include "games/version_folder.h"
 #include "install/progress_display.h"
 #include "platform/fs.h"
 #include "platform/runtime.h"
 #include "platform/system.h"
-#include "ui/panel_slots.h"
+#include "ui/main_controls.h"
 
 namespace install {
 namespace {
@@ -23,9 +22,7 @@ constexpr std::array<std::string_view, 8> kInstallControls = {
 
 }  // namespace
 
-InstallJob::InstallJob(ui::Ui& ui, config::Configuration& cfg,
-                       std::function<void(const std::string&)> setSelectedVersionName)
-    : ui_(ui), cfg_(cfg), setSelectedVersionName_(std::move(setSelectedVersionName)) {}
+InstallJob::InstallJob(ui::Ui& ui, config::Versions& versions) : ui_(ui), versions_(versions) {}
 
 InstallJob::~InstallJob() {
   // Work already posted for this job finds it gone; then the running
@@ -43,26 +40,25 @@ void InstallJob::InstallVersion(const std::string& displayName) {
   // comes anyway must not reset the running job's counters.
   if (phase_ != Phase::Idle) return;
   for (std::string_view label : kAnnouncementLabels) ui_.SetVisible(kMain, label, false);
-  if (setSelectedVersionName_) setSelectedVersionName_(displayName);
+  versions_.Select(displayName);
 
-  const int slot = ui::FindSlotByName(cfg_, displayName);
+  const int slot = versions_.FindByName(displayName);
   if (slot == 0) return;
-  const config::VersionSlot& version = ui::SlotAt(cfg_, slot);
-  // A folder name that could reach outside the program's directory is
-  // treated like a missing one.
-  if (!games::IsSafeFolderName(version.folderName)) {
+  const config::VersionSlot& version = versions_.Slot(slot);
+  const config::VersionPaths& paths = versions_.Paths(slot);
+  // A folder name that the name check refuses is treated like a missing one.
+  if (!versions_.HasValidFolder(slot)) {
     platform::ShowMessage(kTextNoFolder, platform::kMbOk, "错误");
     return;
   }
-  const std::string versionDir = platform::GetRunDirectory() + "\\" + version.folderName;
-  (void)platform::CreateFolder(versionDir);  // an existing folder is fine; a missing one fails the downloads
+  (void)platform::CreateFolder(paths.folder);  // an existing folder is fine; a missing one fails the downloads
 
   InstallJobState fresh;
   fresh.selectedVersionName = displayName;
   fresh.dataUrl = version.dataDownloadUrl;
   fresh.programUrl = version.programDownloadUrl;
-  fresh.dataFilePath = versionDir + "\\" + rt::TextAfterLastSlash(fresh.dataUrl);
-  fresh.programFilePath = versionDir + "\\" + rt::TextAfterLastSlash(fresh.programUrl);
+  fresh.dataFilePath = paths.dataPath;
+  fresh.programFilePath = paths.programPath;
   job_ = std::move(fresh);
   ++generation_;
   phase_ = Phase::Preparing;
@@ -205,9 +201,8 @@ void InstallJob::EndJob(bool success) {
     ui_.SetVisible(kMain, ui::kProgressLine, false);
     for (std::string_view label : kAnnouncementLabels) ui_.SetVisible(kMain, label, true);
     ui_.SetText(kMain, ui::kServerLabel, kTextInstalled);
-    if (const int slot = ui::FindSlotByName(cfg_, job_.selectedVersionName); slot != 0) {
-      config::VersionSlot& version = ui::SlotAt(cfg_, slot);
-      version.installedName = version.displayName;
+    if (const int slot = versions_.FindByName(job_.selectedVersionName); slot != 0) {
+      versions_.MarkInstalled(slot);
       ui_.SetVisible(kMain, ui::ControlsOfSlot(slot).startButton, true);
       ui_.SetVisible(kMain, ui::ControlsOfSlot(slot).installButton, false);
     }

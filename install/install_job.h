@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "config/launcher_config.h"
+#include "config/versions.h"
 #include "download/download_status.h"
 #include "install/task_registry.h"
 #include "ui/ui.h"
@@ -42,7 +42,9 @@ class InstallJob {
  public:
   enum class Phase { Idle, Preparing, Downloading };
 
-  InstallJob(ui::Ui& ui, config::Configuration& cfg, std::function<void(const std::string&)> setSelectedVersionName);
+  // The job selects the version it installs and marks it installed at the
+  // end, through versions.
+  InstallJob(ui::Ui& ui, config::Versions& versions);
   // Stops running downloads and waits for their threads.
   ~InstallJob();
   InstallJob(const InstallJob&) = delete;
@@ -73,8 +75,7 @@ class InstallJob {
   bool WaitForIdleRegistry();
 
   ui::Ui& ui_;
-  config::Configuration& cfg_;
-  std::function<void(const std::string&)> setSelectedVersionName_;
+  config::Versions& versions_;
   InstallJobState job_;
   Phase phase_ = Phase::Idle;
   std::uint64_t generation_ = 0;  // tells a late post of an earlier job apart

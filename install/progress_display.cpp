@@ -17,7 +17,7 @@ std::int64_t Truncate(double v) {
 }
 
 std::string Scaled(std::int64_t bytes, double unit, int decimals, const char* suffix) {
-  return rt::DoubleToText(rt::RoundTo(static_cast<double>(bytes) / unit, decimals)) + suffix;
+  return platform::DoubleToText(platform::RoundTo(static_cast<double>(bytes) / unit, decimals)) + suffix;
 }
 
 }  // namespace
@@ -45,7 +45,7 @@ DisplayUpdate ComputeDisplay(std::int32_t taskNumber, std::int32_t status, float
   out.barPosition = position < 0 ? 0 : position > kBarMaximum ? kBarMaximum : position;
 
   if (status == download::kProgress) {
-    const std::string speedText = rt::FloatToText(speed) + " KB/s";
+    const std::string speedText = platform::FloatToText(speed) + " KB/s";
     if (sumTotal > 0) {
       out.text = "总进度: " + std::to_string(percent) + "% | " + FormatByteSize(sumDone) + "/" +
                  FormatByteSize(sumTotal) + " | " + speedText;

@@ -24,7 +24,7 @@ struct TaskRecord {
   std::uint64_t id = 0;  // tells records with the same number apart
 };
 
-enum StartResult : int {
+enum TaskStartResult : int {
   kTaskStarted = 1,
   kTaskNoThread = 0,    // no thread could be created; nothing registered
   kTaskDuplicate = -1,  // a task with this non-zero number is registered

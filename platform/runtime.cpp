@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <limits>
 
-namespace rt {
+namespace platform {
 namespace {
 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -166,4 +166,4 @@ std::string TextAfterLastSlash(std::string_view url) {
   return RightText(url, static_cast<long long>(url.size()) - pos);
 }
 
-}  // namespace rt
+}  // namespace platform

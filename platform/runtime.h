@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace rt {
+namespace platform {
 
 // 1-based position of the first occurrence at or after start; -1 when absent;
 // 1 when sought is empty and text is not.
@@ -39,4 +39,4 @@ double RoundTo(double value, int decimals = 0);
 // Text after the last "/" (the whole text when it has none).
 std::string TextAfterLastSlash(std::string_view url);
 
-}  // namespace rt
+}  // namespace platform

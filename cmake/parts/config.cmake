@@ -9,7 +9,7 @@ add_custom_command(
   DEPENDS ${CMAKE_SOURCE_DIR}/config/default_config.txt ${CMAKE_SOURCE_DIR}/tools/encode_config.py
   COMMENT "Enciphering the default configuration")
 add_custom_target(default_config_dat DEPENDS ${_cfg_out})
-add_dependencies(tarnwick_core default_config_dat)
+add_dependencies(tarnwick_config default_config_dat)
 
 # The operator's configuration tool.
 add_executable(tarnwick-config ${CMAKE_SOURCE_DIR}/tools/tarnwick-config/main.cpp

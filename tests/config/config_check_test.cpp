@@ -45,6 +45,23 @@ TEST(ConfigCheck, FlagsEachSilentMisreading) {
   EXPECT_TRUE(Flags(Check(noName), "no file name after its last"));
 }
 
+TEST(ConfigCheck, FlagsNamesTheLauncherWouldRefuse) {
+  // The same check as the launcher's: what passes here installs there.
+  std::string base = CleanText();
+  auto with = [&](std::string_view key, std::string value) {
+    std::string t = base;
+    std::size_t at = t.find(std::string(key) + "=") + key.size() + 1;
+    t.replace(at, t.find('\n', at) - at, value);
+    return Check(t);
+  };
+  for (const char* folder : {"abc.", "CONIN$", "nul.txt", "a\\b", "..", "x "})
+    EXPECT_TRUE(Flags(with("创建版本文件夹名称编辑框2", folder), "is refused by the launcher")) << folder;
+  EXPECT_TRUE(with("创建版本文件夹名称编辑框2", "x..y").problems.empty());
+  EXPECT_TRUE(Flags(with("版本三登录器下载exe", "http://h/CON.exe"), "refuses as a file name"));
+  EXPECT_TRUE(Flags(with("版本三登录器下载dat", "http://h/data?v=2"), "refuses as a file name"));
+  EXPECT_TRUE(with("版本三登录器下载dat", "http://h/x..y.pak").problems.empty());
+}
+
 TEST(ConfigCheck, FlagsBareLfShortFilesZeroBytesAndWrongKeys) {
   std::string plain = platform::Utf8ToGbk(CleanText());  // LF only: not what encode makes
   auto enciphered = config::DecipherConfigBytes(std::span(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()));

@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "download/download_task.h"
-#include "download/target_path.h"
 #include "platform/fs.h"
 #include "support/download_support.h"
 #include "support/temp_dir.h"
@@ -211,21 +210,6 @@ TEST(DownloadTaskFaults, UnsafeTargetNamesFailBeforeAnythingTouchesTheDisk) {
   platform::DirectoryListing list(dir.path() + "\\*", std::nullopt);
   EXPECT_EQ(list.Next(), "");
   EXPECT_FALSE(platform::FileExists(dir.path() + "\\..\\escape.bin"));
-}
-
-TEST(TargetPath, AcceptsPlainPathsAndRejectsEscapesAndDeviceNames) {
-  EXPECT_TRUE(IsSafeTargetPath("C:\\Tarnwick\\v1\\game.exe"));
-  EXPECT_TRUE(IsSafeTargetPath("\\tmp\\dir\\data.pak"));
-  EXPECT_TRUE(IsSafeTargetPath("D:\\游戏\\客户端.exe"));
-  EXPECT_TRUE(IsValidFileName("console.exe"));
-  EXPECT_TRUE(IsValidFileName("CON1"));
-  EXPECT_FALSE(IsSafeTargetPath("C:\\v1\\..\\..\\Windows\\x.dll"));
-  EXPECT_FALSE(IsSafeTargetPath("C:\\v1\\"));
-  EXPECT_FALSE(IsSafeTargetPath("C:\\v1\\\\x"));
-  EXPECT_FALSE(IsSafeTargetPath("C:x.exe"));
-  EXPECT_FALSE(IsValidFileName("aux.tar.gz"));
-  EXPECT_FALSE(IsValidFileName("name "));
-  EXPECT_FALSE(IsValidFileName(std::string("a\x7f")));
 }
 
 }  // namespace

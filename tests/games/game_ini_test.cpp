@@ -34,13 +34,15 @@ TEST_F(GameIni, WriteDefaultTruncatesAndReadsBackThroughTheEngine) {
 
 TEST_F(GameIni, FolderForVersionUsesTheNumericOrder) {
   config::Configuration cfg;
-  cfg.slots[1] = {"A", "two", "", "", "", "", ""};
-  cfg.slots[2] = {"B", "three", "", "", "", "", ""};
-  cfg.slots[3] = {"B", "four", "", "", "", "", ""};
-  EXPECT_EQ(games::FolderForVersion(cfg, "A"), "two");
-  EXPECT_EQ(games::FolderForVersion(cfg, "B"), "three");
-  EXPECT_EQ(games::FolderForVersion(cfg, "C"), "");
-  EXPECT_EQ(games::FolderForVersion(cfg, ""), "");  // slot 1 is unnamed but has no folder
+  cfg.slots[1] = {"A", "two", "", "", "", ""};
+  cfg.slots[2] = {"B", "three", "", "", "", ""};
+  cfg.slots[3] = {"B", "four", "", "", "", ""};
+  config::Versions versions;
+  versions.Load(cfg.slots, run.path());
+  EXPECT_EQ(versions.FolderForName("A"), "two");
+  EXPECT_EQ(versions.FolderForName("B"), "three");
+  EXPECT_EQ(versions.FolderForName("C"), "");
+  EXPECT_EQ(versions.FolderForName(""), "");  // slot 1 is unnamed but has no folder
 }
 
 TEST_F(GameIni, MissingGameIniIsWrittenAndShown) {

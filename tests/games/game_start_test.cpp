@@ -10,14 +10,6 @@ using testing_support::PanelFixture;
 using ui::WindowId;
 using GameStart = PanelFixture;
 
-TEST(ExeNameFromUrl, TakesTheTextAfterTheLastSlash) {
-  EXPECT_EQ(games::ExeNameFromUrl("http://h/files/game1/login.exe"), "login.exe");
-  EXPECT_EQ(games::ExeNameFromUrl("login.exe"), "login.exe");
-  EXPECT_EQ(games::ExeNameFromUrl("http://h/files/"), "");
-  EXPECT_EQ(games::ExeNameFromUrl(""), "");
-  EXPECT_EQ(games::ExeNameFromUrl("http://h/a/b?x=1/c.exe"), "c.exe");
-}
-
 TEST_F(GameStart, OpensTheProgramInItsFolderMinimisesAndSweeps) {
   config["版本一登录器下载exe"] = "http://127.0.0.1:9/files/game1/login.exe";
   config["创建版本文件夹名称编辑框1"] = "game1";
@@ -89,9 +81,9 @@ TEST_F(GameStart, MissingProgramFallsBackToInstall) {
   EXPECT_EQ(messages[0].flags, 0);
   EXPECT_TRUE(shellOpens.empty());
   EXPECT_EQ(VisibleStartAndInstall(), std::vector<std::string>{"安装游戏按钮_Solen"});
-  EXPECT_EQ(launcher.slots()[1].installedName, "");
+  EXPECT_EQ(launcher.versions().InstalledName(2), "");
   EXPECT_EQ(Main("最近登录标签").text, "Two");  // left as it was
-  EXPECT_EQ(launcher.selectedVersionName(), "Solen 怀旧版");
+  EXPECT_EQ(launcher.versions().SelectedName(), "Solen 怀旧版");
   EXPECT_EQ(ui.WindowState(WindowId::Main), ui::kWindowNormal);
   EXPECT_FALSE(launcher.sweep().active());
   EXPECT_EQ(Main("时钟1").interval, 0);

@@ -25,7 +25,7 @@
 #include "platform/fs.h"
 #include "support/download_support.h"
 #include "support/panel_fixture.h"
-#include "ui/panel_slots.h"
+#include "ui/main_controls.h"
 
 namespace {
 
@@ -202,7 +202,7 @@ class InstallJobTest : public testing_support::PanelFixture {
     EXPECT_FALSE(Visible("公告标签1"));
     EXPECT_NE(Main(ui::kServerLabel).text, install::kTextInstalled);
     EXPECT_TRUE(AllInstallControlsDisabled(false));
-    EXPECT_EQ(launcher.configuration().slots[0].installedName, "");
+    EXPECT_EQ(launcher.versions().InstalledName(1), "");
   }
   void ExpectInstalled(int slot) {
     const auto& c = ui::ControlsOfSlot(slot);
@@ -214,12 +214,18 @@ class InstallJobTest : public testing_support::PanelFixture {
     EXPECT_EQ(Main(ui::kProgressBar).position, 10000);
     for (const char* l : {"公告标签1", "公告标签2", "公告标签3"}) EXPECT_TRUE(Visible(l)) << l;
     EXPECT_TRUE(AllInstallControlsDisabled(false));
-    const auto& s = launcher.configuration().slots[static_cast<std::size_t>(slot - 1)];
-    EXPECT_EQ(s.installedName, s.displayName);
+    EXPECT_EQ(launcher.versions().InstalledName(slot), launcher.versions().Slot(slot).displayName);
   }
 
-  std::unique_ptr<install::InstallJob> job = std::make_unique<install::InstallJob>(
-      ui, launcher.configuration(), [this](const std::string& n) { launcher.SetSelectedVersionName(n); });
+  // The operator changes a slot's configuration while the launcher runs.
+  template <class Change>
+  void EditSlot(int n, Change change) {
+    config::VersionSlot slot = launcher.versions().Slot(n);
+    change(slot);
+    launcher.versions().SetSlot(n, std::move(slot));
+  }
+
+  std::unique_ptr<install::InstallJob> job = std::make_unique<install::InstallJob>(ui, launcher.versions());
   PacedServer paced;
   std::vector<std::string> lines;
   std::vector<std::int64_t> percents, bars;
@@ -239,7 +245,7 @@ TEST_F(InstallJobTest, BothFilesArriveAndTheVersionTurnsInstalled) {
   EXPECT_EQ(Main(ui::kProgressBar).maximum, 10000);
   ASSERT_TRUE(RunJob());
   ExpectInstalled(1);
-  EXPECT_EQ(launcher.selectedVersionName(), "Ravik 经典版");
+  EXPECT_EQ(launcher.versions().SelectedName(), "Ravik 经典版");
   EXPECT_EQ(ReadText(Path("Ravik\\big.bin")), testing_support::CounterPattern(8 * 1024 * 1024 + 123));
   EXPECT_EQ(ReadText(Path("Ravik\\small.bin")), testing_support::CounterPattern(5000));
   EXPECT_TRUE(job->registry().WaitUntilEmpty(2000));
@@ -305,7 +311,7 @@ TEST_F(InstallJobTest, MissingFileFailsAndPressingAgainStartsOver) {
   ExpectFailureShown();
 
   // The operator fixes the address; the player presses again.
-  launcher.configuration().slots[0].dataDownloadUrl = Nginx("/big.bin");
+  EditSlot(1, [&](config::VersionSlot& v) { v.dataDownloadUrl = Nginx("/big.bin"); });
   ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
   EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextConnecting);
   EXPECT_EQ(Main(ui::kProgressBar).position, 0);
@@ -339,8 +345,7 @@ TEST_F(InstallJobTest, EmptyAddressFailsInsteadOfWaitingForEver) {
   ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
   ASSERT_TRUE(RunJob(10000));
   ExpectFailureShown();
-  launcher.configuration().slots[1].dataDownloadUrl.clear();
-  launcher.configuration().slots[1].programDownloadUrl.clear();
+  EditSlot(2, [](config::VersionSlot& v) { v.dataDownloadUrl.clear(), v.programDownloadUrl.clear(); });
   ASSERT_TRUE(Click("版本二按钮"));
   ASSERT_TRUE(Click("安装游戏按钮_Solen"));
   // Nothing to wait for: over at once.
@@ -360,14 +365,14 @@ TEST_F(InstallJobTest, DuplicateNamesInstallTheFirstSlotInLookupOrder) {
   // Slot 3's button looks up by name: slot 2 comes first (1, 2, 4, 3). The
   // window shows slot 2's button for that name, so the command is sent as
   // the Tavor button sends it.
-  launcher.Execute(launcher::Command::InstallVersion, 3, 0);
+  launcher.Execute(app::Command::InstallVersion, 3, 0);
   ASSERT_TRUE(RunJob());
   EXPECT_EQ(job->state().programUrl, Nginx("/Solen.bin"));
   EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextFailed);
 
   // With slot 2 renamed, slot 4 comes before slot 3.
-  launcher.configuration().slots[1].displayName = "另一个";
-  launcher.Execute(launcher::Command::InstallVersion, 3, 0);
+  EditSlot(2, [](config::VersionSlot& v) { v.displayName = "另一个"; });
+  launcher.Execute(app::Command::InstallVersion, 3, 0);
   ASSERT_TRUE(RunJob());
   EXPECT_EQ(job->state().programFilePath, Path("Nuvik\\big.bin"));
   EXPECT_TRUE(platform::FileExists(Path("Nuvik\\big.bin")));
@@ -375,8 +380,8 @@ TEST_F(InstallJobTest, DuplicateNamesInstallTheFirstSlotInLookupOrder) {
   EXPECT_TRUE(Visible("开始游戏按钮_Nuvik"));
   EXPECT_FALSE(Visible("安装游戏按钮_Nuvik"));
   EXPECT_FALSE(Visible("开始游戏按钮_Tavor"));
-  EXPECT_EQ(launcher.configuration().slots[3].installedName, "同名版");
-  EXPECT_EQ(launcher.configuration().slots[2].installedName, "");
+  EXPECT_EQ(launcher.versions().InstalledName(4), "同名版");
+  EXPECT_EQ(launcher.versions().InstalledName(3), "");
 }
 
 TEST_F(InstallJobTest, UnsafeFolderNameIsTreatedAsUnconfigured) {

@@ -9,7 +9,7 @@
 #include "install/install_job.h"
 #include "install/progress_display.h"
 #include "ui/headless_backend.h"
-#include "ui/panel_slots.h"
+#include "ui/main_controls.h"
 #include "ui/ui.h"
 
 namespace {
@@ -99,8 +99,8 @@ class CraftedReports : public ::testing::Test {
 
   ui::HeadlessBackend backend;
   ui::Ui ui{backend};
-  config::Configuration cfg;
-  install::InstallJob job{ui, cfg, nullptr};
+  config::Versions versions;
+  install::InstallJob job{ui, versions};
 };
 
 TEST_F(CraftedReports, CountersOfBothDownloadsMakeOneLine) {

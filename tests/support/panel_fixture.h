@@ -11,7 +11,7 @@
 #include "platform/system.h"
 #include "support/temp_dir.h"
 #include "ui/headless_backend.h"
-#include "ui/launcher.h"
+#include "app/launcher.h"
 #include "ui/ui.h"
 
 namespace testing_support {
@@ -45,7 +45,7 @@ class PanelFixture : public ::testing::Test {
   TempDir desk;
   ui::HeadlessBackend backend;
   ui::Ui ui{backend};
-  launcher::Launcher launcher{ui};
+  app::Launcher launcher{ui};
   std::map<std::string, std::string> config;
   std::vector<platform::MessageCall> messages;
   std::vector<platform::ShellCall> shellOpens;

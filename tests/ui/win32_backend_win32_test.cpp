@@ -8,9 +8,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/win32/ui/artwork.h"
-#include "platform/win32/ui/gdip.h"
-#include "platform/window_backend.h"
+#include "ui/win32/artwork.h"
+#include "ui/win32/gdip.h"
+#include "ui/window_backend.h"
 #include "ui/designs.h"
 #include "ui/ui.h"
 
@@ -31,7 +31,7 @@ std::vector<std::uint8_t> Bmp2x2() {
 }
 
 TEST(Win32Pictures, DecodesBytesAndRejectsJunk) {
-  auto bmp = platform::win32::gui::DecodePicture(Bmp2x2());
+  auto bmp = ui::win32::DecodePicture(Bmp2x2());
   ASSERT_NE(bmp, nullptr);
   EXPECT_EQ(bmp->GetWidth(), 2u);
   Gdiplus::Color c;
@@ -39,20 +39,20 @@ TEST(Win32Pictures, DecodesBytesAndRejectsJunk) {
   EXPECT_EQ(c.GetR(), 255);
   EXPECT_EQ(c.GetB(), 0);
   std::vector<std::uint8_t> junk = {'n', 'o', 't', ' ', 'a', 'n', ' ', 'i', 'm', 'a', 'g', 'e'};
-  EXPECT_EQ(platform::win32::gui::DecodePicture(junk), nullptr);
+  EXPECT_EQ(ui::win32::DecodePicture(junk), nullptr);
   std::vector<std::uint8_t> cut = Bmp2x2();
   cut.resize(30);
-  EXPECT_EQ(platform::win32::gui::DecodePicture(cut), nullptr);
-  EXPECT_EQ(platform::win32::gui::DecodePicture({}), nullptr);
+  EXPECT_EQ(ui::win32::DecodePicture(cut), nullptr);
+  EXPECT_EQ(ui::win32::DecodePicture({}), nullptr);
 }
 
 TEST(Win32Artwork, EveryButtonAndPictureOfTheDesignsHasItsOwnArt) {
   // A renamed control would silently fall back to the plain look.
-  using platform::win32::gui::Art;
+  using ui::win32::Art;
   int versions = 0, starts = 0, installs = 0, links = 0;
   for (WindowId id : {WindowId::Main, WindowId::Settings, WindowId::Prompt}) {
     for (const ui::ControlSpec& c : ui::DesignOf(id).controls) {
-      Art art = platform::win32::gui::ArtFor(c);
+      Art art = ui::win32::ArtFor(c);
       if (c.kind == ui::Kind::ImageButtonEx) {
         EXPECT_NE(art, Art::Button) << c.name;
       }
@@ -74,7 +74,7 @@ TEST(Win32Artwork, EveryButtonAndPictureOfTheDesignsHasItsOwnArt) {
 class Win32Ui : public ::testing::Test {
  protected:
   void SetUp() override {
-    backend = platform::CreateWindowBackend();
+    backend = ui::CreateWindowBackend();
     view = std::make_unique<ui::Ui>(*backend);
   }
   void TearDown() override {

@@ -11,7 +11,7 @@
 
 #include "platform/fs.h"
 #include "platform/system.h"
-#include "platform/window_backend.h"
+#include "ui/window_backend.h"
 #include "ui/designs.h"
 #include "ui/ui.h"
 
@@ -73,7 +73,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::unique_ptr<ui::Backend> backend = platform::CreateWindowBackend();
+  std::unique_ptr<ui::Backend> backend = ui::CreateWindowBackend();
   ui::Ui ui(*backend);
 
   Slot slots[4] = {

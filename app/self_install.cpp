@@ -1,0 +1,154 @@
+#include "app/self_install.h"
+
+#include "config/default_config.h"
+#include "config/launcher_config.h"
+#include "platform/fs.h"
+#include "platform/runtime.h"
+#include "platform/shortcut.h"
+#include "platform/system.h"
+
+namespace app {
+
+namespace {
+
+constexpr int kDriveFixed = 3;
+constexpr std::string_view kCaptionError = "错误";
+
+// Companion files that travel with the program when it installs itself; each
+// is copied only when it lies beside the started program.
+constexpr std::string_view kCompanionFiles[] = {config::kConfigFileName, "ExuiKrnln.dll"};
+
+class PlatformInstallSystem final : public SelfInstallSystem {
+ public:
+  explicit PlatformInstallSystem(std::function<void(std::uint32_t)> pause) : pause_(std::move(pause)) {}
+
+  int DriveType(char letter) override { return platform::GetDriveType(letter); }
+  std::string RunDirectory() override { return platform::GetRunDirectory(); }
+  std::string ExeFileName() override { return platform::GetExeFileName(); }
+  std::string DesktopFolder() override { return platform::GetSpecialFolder(platform::kFolderDesktop); }
+  bool FolderExists(const std::string& path) override { return platform::FolderExists(path); }
+  bool FileExists(const std::string& path) override { return platform::FileExists(path); }
+  bool CreateFolder(const std::string& path) override { return platform::CreateFolder(path); }
+  bool CopyFileTo(const std::string& source, const std::string& target) override {
+    return platform::CopyFileTo(source, target);
+  }
+  bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data) override {
+    return platform::WriteFileBytes(path, data);
+  }
+  bool CreateShortcut(const std::string& linkPath, const std::string& target,
+                      const std::string& workingDirectory) override {
+    return platform::CreateShortcut(linkPath, target, workingDirectory);
+  }
+  bool RunProgram(const std::string& path) override {
+    return platform::RunProgram(path, "", false, platform::kShowNormal);
+  }
+  void ShowMessage(std::string_view text, int flags, std::string_view caption) override {
+    platform::ShowMessage(text, flags, caption);
+  }
+  void Pause(std::uint32_t ms) override {
+    if (pause_) pause_(ms);
+  }
+
+ private:
+  std::function<void(std::uint32_t)> pause_;
+};
+
+}  // namespace
+
+std::unique_ptr<SelfInstallSystem> MakePlatformSelfInstallSystem(std::function<void(std::uint32_t)> pause) {
+  return std::make_unique<PlatformInstallSystem>(std::move(pause));
+}
+
+std::string ChooseInstallRoot(SelfInstallSystem& sys) {
+  std::string root;
+  if (sys.DriveType('D') == kDriveFixed) root = "D:";
+  else if (sys.DriveType('E') == kDriveFixed) root = "E:";
+  else root = "C:";
+  root += "\\";
+  root += kInstallFolderName;
+  return root;
+}
+
+bool RunsInPlace(std::string_view currentDir, std::string_view installRoot) {
+  return platform::LowerText(currentDir) == platform::LowerText(installRoot);
+}
+
+std::string FolderOfPath(std::string_view path) {
+  int pos = platform::FindTextBackward(path, "\\", -1, true);
+  if (pos > 0) return platform::LeftText(path, pos - 1);
+  return std::string(path);
+}
+
+bool CreateDesktopShortcut(SelfInstallSystem& sys, const std::string& target, std::string_view name) {
+  std::string desktop = sys.DesktopFolder();
+  // Without a desktop the link would land in the current directory.
+  if (desktop.empty()) return false;
+  std::string linkPath = desktop;
+  linkPath.append(name).append(".lnk");
+  sys.CreateShortcut(linkPath, target, FolderOfPath(target));
+  return sys.FileExists(linkPath);
+}
+
+SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
+  const std::string root = ChooseInstallRoot(sys);
+  std::string currentDir = sys.RunDirectory();
+  if (!currentDir.empty() && currentDir.back() == '\\') currentDir.pop_back();
+
+  // Made on every start, also when this start then runs elsewhere.
+  if (!sys.FolderExists(root)) sys.CreateFolder(root);
+
+  const std::string exeName = sys.ExeFileName();
+  const std::string selfPath = currentDir + "\\" + exeName;
+  const std::string installedPath = root + "\\" + exeName;
+
+  if (!RunsInPlace(currentDir, root)) {
+    if (!sys.FolderExists(root)) sys.CreateFolder(root);
+    if (!sys.CopyFileTo(selfPath, installedPath)) {
+      sys.ShowMessage("无法将程序复制到目标文件夹，请检查权限！", platform::kMbIconError, kCaptionError);
+      return SelfInstallOutcome::Refused;
+    }
+    for (std::string_view name : kCompanionFiles) {
+      std::string source = currentDir + "\\" + std::string(name);
+      if (sys.FileExists(source)) sys.CopyFileTo(source, root + "\\" + std::string(name));
+    }
+    sys.Pause(1000);
+    // By its full path, quoted: a bare path with a space in it ("... (1).exe")
+    // would let the system run a different program.
+    sys.RunProgram(installedPath);
+    return SelfInstallOutcome::HandOver;
+  }
+
+  sys.Pause(500);
+  std::string desktop = sys.DesktopFolder();
+  std::string linkPath = desktop;
+  linkPath.append(kShortcutName).append(".lnk");
+  // An existing shortcut of this name stays, wherever it points.
+  if (!desktop.empty() && !sys.FileExists(linkPath)) CreateDesktopShortcut(sys, installedPath, kShortcutName);
+  sys.Pause(500);
+  return SelfInstallOutcome::InPlace;
+}
+
+bool EnsureConfigFile(SelfInstallSystem& sys, const std::string& dir) {
+  std::string path = dir + "\\" + std::string(config::kConfigFileName);
+  if (sys.FileExists(path)) return true;
+  if (!sys.WriteFileBytes(path, config::DefaultConfigBytes())) {
+    sys.ShowMessage("无法释放 配置文件.dat 文件！程序将退出。", platform::kMbIconError, kCaptionError);
+    return false;
+  }
+  sys.Pause(500);
+  return true;
+}
+
+PrepareOutcome PrepareAndInstall(SelfInstallSystem& sys) {
+  std::string dir = sys.RunDirectory();
+  if (!dir.empty() && dir.back() == '\\') dir.pop_back();
+  if (!EnsureConfigFile(sys, dir)) return PrepareOutcome::Stop;
+  switch (RunSelfInstallSteps(sys)) {
+    case SelfInstallOutcome::HandOver: return PrepareOutcome::HandOver;
+    case SelfInstallOutcome::Refused: return PrepareOutcome::Stop;
+    case SelfInstallOutcome::InPlace: break;
+  }
+  return PrepareOutcome::LoadWindow;
+}
+
+}  // namespace app

@@ -1,0 +1,15 @@
+// Process entry stage: from the first instruction to the running main window.
+#pragma once
+#include <cstdint>
+
+namespace app {
+
+// Prepares process-wide state, writes the default configuration when it is
+// missing, installs the program (which may end the process), loads the main
+// window and runs its loop. Returns the process exit code.
+int RunStartup();
+
+// Waits about ms milliseconds while keeping the window system responsive.
+void WaitWithEvents(std::uint32_t ms);
+
+}  // namespace app

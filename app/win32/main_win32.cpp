@@ -1,0 +1,46 @@
+// The Windows program entry.
+#include <windows.h>
+
+#include <cstdlib>
+#include <new>
+#include <string>
+
+#include "platform/system.h"
+#include "app/startup.h"
+
+#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
+#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
+#endif
+
+namespace {
+
+// DLLs load from the system folder only, so a DLL planted in the download
+// folder beside the exe is never picked up. Windows 7 without its loader
+// update lacks SetDefaultDllDirectories; there at least the current
+// directory leaves the search path.
+void RestrictDllSearch() {
+  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
+  auto proc = kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
+  if (proc) {
+    auto fn = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
+    if (fn(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+  }
+  ::SetDllDirectoryW(L"");
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  RestrictDllSearch();
+  platform::ExitProgram(app::RunStartup());
+}
+
+// An allocation that fails ends the program through the runtime's fatal-error
+// box, naming the size, rather than through an unhandled exception.
+void* operator new(std::size_t size) {
+  if (void* p = std::malloc(size ? size : 1)) return p;
+  platform::FatalError(0, "分配 " + std::to_string(size) + " 字节内存失败!");
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }

@@ -1,0 +1,242 @@
+// Self-installation over real files: drive letters are mapped to folders of a
+// temporary tree, so "D:\Tarnwick游戏" is TMP\D\Tarnwick游戏.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+#include "config/default_config.h"
+#include "platform/fs.h"
+#include "platform/shortcut.h"
+#include "app/self_install.h"
+#include "support/temp_dir.h"
+
+namespace {
+
+using app::SelfInstallOutcome;
+using app::SelfInstallSystem;
+using app::PrepareOutcome;
+
+class FakeMachine final : public SelfInstallSystem {
+ public:
+  explicit FakeMachine(std::string root) : root_(std::move(root)) {
+    for (char d : std::string("CDEF")) platform::CreateFolder(root_ + "\\" + d);
+    platform::CreateFolder(Map("C:\\Desktop"));
+  }
+
+  // "X:\rest" -> TMP\X\rest; "X:" -> TMP\X.
+  std::string Map(const std::string& path) const {
+    if (path.size() < 2 || path[1] != ':') return path;
+    char d = static_cast<char>(std::toupper(static_cast<unsigned char>(path[0])));
+    return root_ + "\\" + d + path.substr(2);
+  }
+
+  int DriveType(char letter) override {
+    auto it = driveTypes.find(letter);
+    return it == driveTypes.end() ? 1 : it->second;
+  }
+  std::string RunDirectory() override { return runDirectory; }
+  std::string ExeFileName() override { return exeName; }
+  std::string DesktopFolder() override { return desktop; }
+  bool FolderExists(const std::string& path) override { return platform::FolderExists(Map(path)); }
+  bool FileExists(const std::string& path) override { return platform::FileExists(Map(path)); }
+  bool CreateFolder(const std::string& path) override { return platform::CreateFolder(Map(path)); }
+  bool CopyFileTo(const std::string& source, const std::string& target) override {
+    copies.push_back(source + " -> " + target);
+    return platform::CopyFileTo(Map(source), Map(target));
+  }
+  bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data) override {
+    return platform::WriteFileBytes(Map(path), data);
+  }
+  bool CreateShortcut(const std::string& linkPath, const std::string& target,
+                      const std::string& workingDirectory) override {
+    return platform::CreateShortcut(Map(linkPath), target, workingDirectory);
+  }
+  bool RunProgram(const std::string& path) override {
+    started.push_back(path);
+    return true;
+  }
+  void ShowMessage(std::string_view text, int flags, std::string_view caption) override {
+    messages.push_back(std::string(caption) + "|" + std::to_string(flags) + "|" + std::string(text));
+  }
+  void Pause(std::uint32_t ms) override { pauses.push_back(ms); }
+
+  // Puts a program file (and optional companions) into dir.
+  void PlaceProgram(const std::string& dir, const std::string& name) {
+    runDirectory = dir;
+    exeName = name;
+    std::string mapped = Map(dir);
+    for (size_t pos = root_.size() + 1; pos != std::string::npos;) {
+      pos = mapped.find('\\', pos + 1);
+      platform::CreateFolder(mapped.substr(0, pos));
+    }
+    ASSERT_TRUE(platform::WriteFileBytes(Map(dir + "\\" + name), std::string_view("MZ program")));
+  }
+  std::string Read(const std::string& path) const {
+    auto bytes = platform::ReadWholeFile(Map(path));
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<missing>");
+  }
+
+  std::map<char, int> driveTypes;
+  std::string runDirectory;
+  std::string exeName = "TarnwickLauncher.exe";
+  std::string desktop = "C:\\Desktop\\";
+  std::vector<std::string> copies, started, messages;
+  std::vector<std::uint32_t> pauses;
+
+ private:
+  std::string root_;
+};
+
+struct InstallTest : ::testing::Test {
+  testing_support::TempDir tmp;
+  FakeMachine m{tmp.path()};
+};
+
+TEST_F(InstallTest, DriveTableTakesFixedDFirstThenFixedEThenCUntested) {
+  m.driveTypes = {{'D', 3}, {'E', 3}};
+  EXPECT_EQ(app::ChooseInstallRoot(m), "D:\\Tarnwick游戏");
+
+  m.driveTypes = {{'D', 2}, {'E', 3}};  // removable D: is passed over
+  EXPECT_EQ(app::ChooseInstallRoot(m), "E:\\Tarnwick游戏");
+
+  m.driveTypes = {{'D', 5}, {'E', 4}, {'C', 1}};  // optical, network; C: not asked
+  EXPECT_EQ(app::ChooseInstallRoot(m), "C:\\Tarnwick游戏");
+}
+
+TEST(InPlace, FoldsOnlyAsciiCase) {
+  EXPECT_TRUE(app::RunsInPlace("d:\\tarnwick游戏", "D:\\Tarnwick游戏"));
+  EXPECT_TRUE(app::RunsInPlace("D:\\TARNWICK游戏", "D:\\Tarnwick游戏"));
+  EXPECT_FALSE(app::RunsInPlace("D:\\Tarnwick游戏\\", "D:\\Tarnwick游戏"));
+  EXPECT_FALSE(app::RunsInPlace("D:\\TARNWI~1", "D:\\Tarnwick游戏"));
+  // Beyond ASCII the case counts: Ä/ä, Σ/σ and full-width Ｔ/ｔ differ.
+  EXPECT_FALSE(app::RunsInPlace("D:\\Äpfel", "D:\\äpfel"));
+  EXPECT_FALSE(app::RunsInPlace("D:\\ΣΠΙΤΙ", "D:\\σπιτι"));
+  EXPECT_FALSE(app::RunsInPlace("D:\\Ｔarnwick游戏", "D:\\ｔarnwick游戏"));
+}
+
+TEST(FolderOfPath, CutsAtTheLastBackslash) {
+  EXPECT_EQ(app::FolderOfPath("C:\\Tarnwick游戏\\TarnwickLauncher (1).exe"), "C:\\Tarnwick游戏");
+  EXPECT_EQ(app::FolderOfPath("F:\\a.exe"), "F:");
+  EXPECT_EQ(app::FolderOfPath("a.exe"), "a.exe");
+  EXPECT_EQ(app::FolderOfPath("\\a.exe"), "");
+}
+
+TEST_F(InstallTest, LowerCaseDriveLetterRunsInPlaceAndMakesTheShortcut) {
+  m.driveTypes = {{'D', 3}};
+  m.PlaceProgram("d:\\Tarnwick游戏", "TarnwickLauncher.exe");
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::InPlace);
+  EXPECT_TRUE(m.copies.empty());
+  EXPECT_TRUE(m.started.empty());
+  EXPECT_EQ(m.pauses, (std::vector<std::uint32_t>{500, 500}));
+
+  platform::ShortcutInfo link;
+  ASSERT_TRUE(platform::ReadShortcut(m.Map("C:\\Desktop\\Tarnwick游戏.lnk"), link));
+  EXPECT_EQ(link.target, "D:\\Tarnwick游戏\\TarnwickLauncher.exe");
+  EXPECT_EQ(link.workingDirectory, "D:\\Tarnwick游戏");
+}
+
+TEST_F(InstallTest, ExistingShortcutIsLeftAloneWhereverItPoints) {
+  m.PlaceProgram("C:\\Tarnwick游戏", "TarnwickLauncher.exe");
+  ASSERT_TRUE(platform::WriteFileBytes(m.Map("C:\\Desktop\\Tarnwick游戏.lnk"), std::string_view("elsewhere")));
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::InPlace);
+  EXPECT_EQ(m.Read("C:\\Desktop\\Tarnwick游戏.lnk"), "elsewhere");
+}
+
+TEST_F(InstallTest, NoDesktopFolderMeansNoShortcutRatherThanOneInTheCurrentFolder) {
+  m.desktop.clear();
+  m.PlaceProgram("C:\\Tarnwick游戏", "TarnwickLauncher.exe");
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::InPlace);
+  EXPECT_FALSE(platform::FileExists(m.Map("C:\\Tarnwick游戏\\Tarnwick游戏.lnk")));
+}
+
+TEST_F(InstallTest, HandOverCopiesProgramAndCompanionsThenStartsTheCopyByFullPath) {
+  m.driveTypes = {{'D', 2}, {'E', 3}};
+  m.PlaceProgram("C:\\下载\\My Files", "TarnwickLauncher (1).exe");
+  ASSERT_TRUE(platform::WriteFileBytes(m.Map("C:\\下载\\My Files\\配置文件.dat"), std::string_view("operator")));
+  // An older copy and configuration in the install folder are replaced.
+  ASSERT_TRUE(platform::CreateFolder(m.Map("E:\\Tarnwick游戏")));
+  ASSERT_TRUE(platform::WriteFileBytes(m.Map("E:\\Tarnwick游戏\\TarnwickLauncher (1).exe"), std::string_view("old")));
+  ASSERT_TRUE(platform::WriteFileBytes(m.Map("E:\\Tarnwick游戏\\配置文件.dat"), std::string_view("old")));
+
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::HandOver);
+  EXPECT_EQ(m.Read("E:\\Tarnwick游戏\\TarnwickLauncher (1).exe"), "MZ program");
+  EXPECT_EQ(m.Read("E:\\Tarnwick游戏\\配置文件.dat"), "operator");
+  // No companion DLL lay beside the program: none is copied, and no UI
+  // library file is carried at all.
+  EXPECT_FALSE(platform::FileExists(m.Map("E:\\Tarnwick游戏\\ExuiKrnln.dll")));
+  EXPECT_EQ(m.copies.size(), 2u);
+  EXPECT_EQ(m.started, (std::vector<std::string>{"E:\\Tarnwick游戏\\TarnwickLauncher (1).exe"}));
+  EXPECT_EQ(m.pauses, (std::vector<std::uint32_t>{1000}));
+  // The shortcut is the installed copy's business.
+  EXPECT_FALSE(platform::FileExists(m.Map("C:\\Desktop\\Tarnwick游戏.lnk")));
+}
+
+TEST_F(InstallTest, CompanionDllTravelsOnlyWhenBesideTheProgram) {
+  m.PlaceProgram("C:\\下载", "TarnwickLauncher.exe");
+  ASSERT_TRUE(platform::WriteFileBytes(m.Map("C:\\下载\\ExuiKrnln.dll"), std::string_view("dll")));
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::HandOver);
+  EXPECT_EQ(m.Read("C:\\Tarnwick游戏\\ExuiKrnln.dll"), "dll");
+  EXPECT_FALSE(platform::FileExists(m.Map("C:\\Tarnwick游戏\\配置文件.dat")));
+}
+
+TEST_F(InstallTest, DriveRootInstallsItself) {
+  m.driveTypes = {{'D', 3}};
+  m.PlaceProgram("F:", "TarnwickLauncher.exe");
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::HandOver);
+  ASSERT_EQ(m.copies.size(), 1u);
+  EXPECT_EQ(m.copies[0], "F:\\TarnwickLauncher.exe -> D:\\Tarnwick游戏\\TarnwickLauncher.exe");
+
+  // A run directory reported with its trailing separator gives the same path.
+  m.copies.clear();
+  m.runDirectory = "F:\\";
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::HandOver);
+  ASSERT_EQ(m.copies.size(), 1u);
+  EXPECT_EQ(m.copies[0], "F:\\TarnwickLauncher.exe -> D:\\Tarnwick游戏\\TarnwickLauncher.exe");
+}
+
+TEST_F(InstallTest, FailedCopyIsReportedAndNothingStarts) {
+  m.driveTypes = {{'D', 3}};
+  // D: has no folder behind it here, so the install folder cannot be made.
+  testing_support::RemoveTree(m.Map("D:"));
+  m.PlaceProgram("C:\\下载", "TarnwickLauncher.exe");
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
+  EXPECT_EQ(m.messages, (std::vector<std::string>{"错误|16|无法将程序复制到目标文件夹，请检查权限！"}));
+  EXPECT_TRUE(m.started.empty());
+}
+
+TEST_F(InstallTest, DefaultConfigurationIsWrittenWhenMissingAndNeverTouchedOtherwise) {
+  m.PlaceProgram("C:\\Tarnwick游戏", "TarnwickLauncher.exe");
+  EXPECT_EQ(app::PrepareAndInstall(m), PrepareOutcome::LoadWindow);
+  auto written = platform::ReadWholeFile(m.Map("C:\\Tarnwick游戏\\配置文件.dat"));
+  ASSERT_TRUE(written);
+  auto embedded = config::DefaultConfigBytes();
+  EXPECT_EQ(*written, std::vector<std::uint8_t>(embedded.begin(), embedded.end()));
+
+  // An operator's file of any content stays as it is, even a short one.
+  ASSERT_TRUE(platform::WriteFileBytes(m.Map("C:\\Tarnwick游戏\\配置文件.dat"), std::string_view("x")));
+  EXPECT_EQ(app::PrepareAndInstall(m), PrepareOutcome::LoadWindow);
+  EXPECT_EQ(m.Read("C:\\Tarnwick游戏\\配置文件.dat"), "x");
+  EXPECT_TRUE(m.messages.empty());
+}
+
+TEST_F(InstallTest, UnwritableConfigurationStopsBeforeInstalling) {
+  // The program's own folder is gone: nothing can be written beside it.
+  m.runDirectory = "C:\\gone";
+  EXPECT_EQ(app::PrepareAndInstall(m), PrepareOutcome::Stop);
+  EXPECT_EQ(m.messages, (std::vector<std::string>{"错误|16|无法释放 配置文件.dat 文件！程序将退出。"}));
+  EXPECT_TRUE(m.copies.empty());
+}
+
+TEST_F(InstallTest, FirstRunFromADownloadFolderEndsInAHandOver) {
+  m.PlaceProgram("C:\\下载", "TarnwickLauncher.exe");
+  EXPECT_EQ(app::PrepareAndInstall(m), PrepareOutcome::HandOver);
+  // The configuration written beside the program travels with it.
+  auto embedded = config::DefaultConfigBytes();
+  auto copied = platform::ReadWholeFile(m.Map("C:\\Tarnwick游戏\\配置文件.dat"));
+  ASSERT_TRUE(copied);
+  EXPECT_EQ(*copied, std::vector<std::uint8_t>(embedded.begin(), embedded.end()));
+}
+
+}  // namespace

@@ -1,0 +1,107 @@
+// The Win32 backend: borderless skinned windows whose controls are drawn with
+// GDI+ into one back buffer per window (windowless controls: flicker-free and
+// transparent over pictures). The announcement control hosts a child window.
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "ui/win32/artwork.h"
+#include "ui/win32/browser_host.h"
+#include "ui/win32/gdip.h"
+#include "ui/backend.h"
+#include "ui/ui.h"
+
+namespace ui::win32 {
+
+class Win32Backend final : public ui::Backend {
+ public:
+  Win32Backend();
+  ~Win32Backend() override;
+
+  void Attach(ui::Ui& ui) override { ui_ = &ui; }
+  bool CreateWindowFor(ui::WindowId id, bool modal) override;
+  void ShowWindowFor(ui::WindowId id) override;
+  void RunModal(ui::WindowId id) override;
+  void DestroyWindowFor(ui::WindowId id) override;
+  void BringToFront(ui::WindowId id) override;
+  void PropertyChanged(ui::WindowId id, const ui::ControlState& control, ui::Prop prop) override;
+  void WindowStateChanged(ui::WindowId id, int state) override;
+  void Wake() override;
+  void Pump(bool wait) override;
+
+ private:
+  struct View {
+    const ui::ControlState* state = nullptr;
+    Art art = Art::None;
+    int index = 0;       // version number for version buttons
+    int container = -1;  // index of the containing control
+    Gdiplus::RectF rect;  // design units, window-relative
+    std::unique_ptr<Gdiplus::Bitmap> picture;
+    std::size_t pictureHash = 0;
+    std::unique_ptr<Gdiplus::Bitmap> cache;  // device-size rendering
+    float cacheScale = 0;
+    std::unique_ptr<BrowserHost> browser;
+    Gdiplus::RectF linkRect;  // fallback announcement panel
+    bool timerOn = false;
+  };
+  struct Win {
+    Win32Backend* owner = nullptr;
+    ui::WindowId id{};
+    HWND hwnd = nullptr;
+    bool modal = false;
+    int dpi = 96;
+    float scale = 1;
+    int designW = 0, designH = 0;
+    std::vector<View> views;
+    int hot = -1, pressed = -1, focus = -1;
+    bool linkHot = false, showFocus = false, settingState = false;
+    std::vector<HWND> disabledByModal;
+    HWND drop = nullptr;  // open combo list
+    int dropFor = -1, dropHot = -1;
+    HDC bufferDc = nullptr;
+    HBITMAP buffer = nullptr;
+    HGDIOBJ oldBitmap = nullptr;
+    int bufferW = 0, bufferH = 0;
+    std::unique_ptr<Gdiplus::Bitmap> frame;
+    float frameScale = 0;
+  };
+
+  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK DropProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  static LRESULT CALLBACK WakeProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp);
+  LRESULT HandleDrop(Win& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+  Win& W(ui::WindowId id) { return windows_[static_cast<int>(id)]; }
+  void ApplyScale(Win& w, int dpi, const RECT* suggested);
+  void Paint(Win& w);
+  void DrawView(Win& w, Gdiplus::Graphics& g, View& v);
+  Gdiplus::Bitmap* Cached(Win& w, View& v);
+  RECT DeviceRect(const Win& w, const Gdiplus::RectF& r) const;
+  void InvalidateView(Win& w, int index);
+  bool Shown(const Win& w, int index) const;
+  bool Usable(const Win& w, int index) const;
+  bool Focusable(const Win& w, int index) const;
+  int HitTest(Win& w, POINT client);
+  void SetHot(Win& w, int hot, bool linkHot);
+  void Activate(Win& w, int index);
+  void OnKey(Win& w, UINT key, bool alt);
+  void MoveFocus(Win& w, int step);
+  void PlaceBrowser(Win& w, View& v);
+  void UpdateTimer(Win& w, int index);
+  void OpenDrop(Win& w, int index);
+  void CloseDrop(Win& w);
+  void ChooseItem(Win& w, int index, int item);
+  void ReleaseBuffer(Win& w);
+
+  ui::Ui* ui_ = nullptr;
+  Win windows_[ui::kWindowCount];
+  HWND wakeWindow_ = nullptr;
+  std::atomic<bool> wakePending_{false};
+  bool oleReady_ = false;
+};
+
+}  // namespace ui::win32
