@@ -2,6 +2,7 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,8 +29,9 @@ std::uint32_t TickCount();
 enum SpecialFolder : int { kFolderDesktop = 3, kFolderTemp = 11 };
 // The folder with a trailing separator; empty on failure.
 std::string GetSpecialFolder(int kind);
-// Test seam: make GetSpecialFolder(kind) answer path (empty path: undo).
-void OverrideSpecialFolder(int kind, std::string path);
+// Test seam: make GetSpecialFolder(kind) answer path (an empty one: the
+// folder is unknown); nullopt undoes it.
+void OverrideSpecialFolder(int kind, std::optional<std::string> path);
 
 // Message-box flags and results as the launcher uses them.
 enum MessageFlags : int { kMbOk = 0, kMbIconError = 16, kMbIconInfo = 64 };

@@ -239,8 +239,10 @@ void Ui::Raise(WindowId w, std::string_view control, Event event, int arg) {
   h(arg);
 }
 
-void Ui::RunPosted() {
-  for (auto& work : dispatcher_->TakeAll()) work();
+std::size_t Ui::RunPosted() {
+  std::vector<std::function<void()>> work = dispatcher_->TakeAll();
+  for (auto& w : work) w();
+  return work.size();
 }
 
 void Ui::ProcessEvents() {

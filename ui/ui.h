@@ -88,8 +88,9 @@ class Ui {
   void ProcessEvents();
   // Window thread: until the last window has closed.
   void Run();
-  // Runs posted work now (the backends call this from their loops).
-  void RunPosted();
+  // Runs posted work now (the backends call this from their loops); returns
+  // how many closures ran.
+  std::size_t RunPosted();
 
   Backend& backend() { return backend_; }
 

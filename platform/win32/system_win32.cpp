@@ -86,10 +86,10 @@ std::string GetExePath() {
 
 std::uint32_t TickCount() { return SystemClock().TickCount(); }
 
-void OverrideSpecialFolder(int kind, std::string path) {
+void OverrideSpecialFolder(int kind, std::optional<std::string> path) {
   std::lock_guard lock(g_mutex);
-  if (path.empty()) g_folderOverrides.erase(kind);
-  else g_folderOverrides[kind] = std::move(path);
+  if (!path) g_folderOverrides.erase(kind);
+  else g_folderOverrides[kind] = std::move(*path);
 }
 
 std::string GetSpecialFolder(int kind) {

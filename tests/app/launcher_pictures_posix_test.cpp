@@ -76,12 +76,19 @@ class PictureServer {
     }
     if (!response.empty()) ::send(c, response.data(), response.size(), MSG_NOSIGNAL);
     ::close(c);
+    ++served_;
   }
+
+ public:
+  int served() const { return served_.load(); }
+
+ private:
 
   std::map<std::string, Page> pages_;
   int fd_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<int> served_{0};
   std::thread acceptor_;
   std::vector<std::thread> workers_;  // touched by the acceptor only until the join
 };
@@ -152,9 +159,12 @@ TEST_F(Pictures, APictureArrivingAfterTheWindowClosedIsDropped) {
   ASSERT_TRUE(Click("图片按钮Ex5"));
   Settle();
   ASSERT_FALSE(ui.AnyWindowOpen());
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  ui.RunPosted();  // nothing runs: the window thread takes no more work
-  SUCCEED();
+  for (int i = 0; i < 300 && server.served() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(server.served(), 1);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // the fetch thread tries to post
+  // The window thread takes no more work: the post was refused, nothing runs.
+  EXPECT_EQ(ui.RunPosted(), 0u);
+  EXPECT_FALSE(ui.dispatcher()->Post([] {}));
 }
 
 }  // namespace

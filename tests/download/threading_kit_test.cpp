@@ -192,8 +192,20 @@ TEST(TickerThread, SetPeriodTakesEffectAtTheNextWait) {
   EXPECT_EQ(c.ticks.load(), 1);  // first tick at once, then a long wait
   t.SetPeriod(5);
   // The pending 10 s wait is not cut short; the kill ends it.
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  EXPECT_EQ(c.ticks.load(), 1);
   EXPECT_TRUE(t.Kill());
   EXPECT_EQ(t.Stop(), -1);
+
+  // After the wait under way, ticks come at the new period: a 20 ms period
+  // set during a 300 ms wait gives many ticks in the following 700 ms.
+  TickCounter fast;
+  TickerThread u;
+  u.Start(fast.Callback(), 300, 0, 0, true);
+  u.SetPeriod(20);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1000));
+  EXPECT_EQ(u.Stop(), 0);
+  EXPECT_GE(fast.ticks.load(), 8);  // the old period would give 4 at most
 }
 
 TEST(SpeedAverager, AveragesTheLastSixtySamplesOnly) {

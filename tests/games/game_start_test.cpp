@@ -1,6 +1,9 @@
 // Starting a version and the desktop sweep after it.
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "games/game_start.h"
 #include "platform/fs.h"
 #include "support/panel_fixture.h"
@@ -101,10 +104,25 @@ TEST_F(GameStart, AnAddressEndingInSlashNeverOpensTheFolder) {
 }
 
 TEST_F(GameStart, SweepWithoutShortcutsOrDesktopIsHarmless) {
+  // The player's own files, none of them the game's shortcuts.
+  const std::vector<std::string> mine = {"Other.lnk", "Orvane notes.txt", "MyOrvane.url", "Orvane.lnk.bak"};
+  for (const std::string& name : mine) WriteText(DeskPath(name), "x");
   games::SweepGameShortcuts();
+  for (const std::string& name : mine) EXPECT_TRUE(platform::FileExists(DeskPath(name))) << name;
+
+  // A desktop that does not exist, or none known: no path is built from the
+  // empty text, so "\Orvane.lnk" in the current drive's root or the current
+  // folder is never touched.
+  WriteText(Path("Orvane.lnk"), "x");
+  platform::OverrideRunDirectory(run.path());
   platform::OverrideSpecialFolder(platform::kFolderDesktop, Path("missing") + "\\");
   games::SweepGameShortcuts();
-  SUCCEED();
+  EXPECT_FALSE(platform::FolderExists(Path("missing")));
+  platform::OverrideSpecialFolder(platform::kFolderDesktop, "");
+  EXPECT_EQ(platform::GetSpecialFolder(platform::kFolderDesktop), "");
+  games::SweepGameShortcuts();
+  EXPECT_TRUE(platform::FileExists(Path("Orvane.lnk")));
+  for (const std::string& name : mine) EXPECT_TRUE(platform::FileExists(DeskPath(name))) << name;
 }
 
 }  // namespace

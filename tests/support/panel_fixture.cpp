@@ -59,7 +59,7 @@ void PanelFixture::SetUp() {
 
 void PanelFixture::TearDown() {
   platform::OverrideRunDirectory("");
-  platform::OverrideSpecialFolder(platform::kFolderDesktop, "");
+  platform::OverrideSpecialFolder(platform::kFolderDesktop, std::nullopt);
   platform::SetMessageHook(nullptr);
   platform::SetShellHook(nullptr);
 }
