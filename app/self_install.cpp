@@ -1,5 +1,7 @@
 #include "app/self_install.h"
 
+#include "app/single_instance.h"
+
 #include "config/default_config.h"
 #include "config/launcher_config.h"
 #include "platform/fs.h"
@@ -39,9 +41,17 @@ class PlatformInstallSystem final : public SelfInstallSystem {
                       const std::string& workingDirectory) override {
     return platform::CreateShortcut(linkPath, target, workingDirectory);
   }
-  bool RunProgram(const std::string& path) override {
-    return platform::RunProgram(path, "", false, platform::kShowNormal);
+  bool SameFileContents(const std::string& a, const std::string& b) override {
+    std::optional<platform::Bytes> x = platform::ReadWholeFile(a), y = platform::ReadWholeFile(b);
+    return x && y && *x == *y;
   }
+  bool RunProgram(const std::string& path, std::uint32_t* error) override {
+    return platform::RunProgram(path, "", false, platform::kShowNormal, error);
+  }
+  platform::MutexAcquire AcquireMutex(const std::string& name, int waitMs) override {
+    return platform::AcquireNamedMutex(name, waitMs);
+  }
+  bool MutexExists(const std::string& name) override { return platform::NamedMutexExists(name); }
   void ShowMessage(std::string_view text, int flags, std::string_view caption) override {
     platform::ShowMessage(text, flags, caption);
   }
@@ -102,8 +112,27 @@ SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
   const std::string installedPath = root + "\\" + exeName;
 
   if (!RunsInPlace(currentDir, root)) {
+    // Two first starts at once (a double double-click) must not copy over
+    // each other or over the running copy: the second waits for the first,
+    // then finds the launcher running and ends quietly.
+    const std::string launcherMutex(kInstanceMutexName);
+    switch (sys.AcquireMutex(std::string(kSelfInstallMutexName), 0)) {
+      case platform::MutexAcquire::HeldElsewhere:
+        (void)sys.AcquireMutex(std::string(kSelfInstallMutexName), kSelfInstallWaitMs);
+        if (sys.MutexExists(launcherMutex)) return SelfInstallOutcome::Deferred;
+        break;
+      case platform::MutexAcquire::Acquired:
+      case platform::MutexAcquire::Failed:
+        if (sys.MutexExists(launcherMutex)) {
+          // The installed launcher is open: its exe cannot be replaced.
+          sys.ShowMessage("程序已经在运行中！", platform::kMbIconInfo, "提示");
+          return SelfInstallOutcome::Deferred;
+        }
+        break;
+    }
     if (!sys.FolderExists(root)) sys.CreateFolder(root);
-    if (!sys.CopyFileTo(selfPath, installedPath)) {
+    // A copy cut short (a full disk) must not be started.
+    if (!sys.CopyFileTo(selfPath, installedPath) || !sys.SameFileContents(selfPath, installedPath)) {
       sys.ShowMessage("无法将程序复制到目标文件夹，请检查权限！", platform::kMbIconError, kCaptionError);
       return SelfInstallOutcome::Refused;
     }
@@ -114,7 +143,16 @@ SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
     sys.Pause(1000);
     // By its full path, quoted: a bare path with a space in it ("... (1).exe")
     // would let the system run a different program.
-    sys.RunProgram(installedPath);
+    std::uint32_t error = 0;
+    if (!sys.RunProgram(installedPath, &error)) {
+      // Blocked by an antivirus program, say: the player must learn why.
+      sys.ShowMessage("无法启动 " + installedPath + "：" + platform::SystemErrorText(error), platform::kMbIconError,
+                      kCaptionError);
+      return SelfInstallOutcome::Refused;
+    }
+    // Hold the install lock until the copy has taken over, so that a second
+    // first start finds it running.
+    for (int waited = 0; waited < kHandOverWaitMs && !sys.MutexExists(launcherMutex); waited += 100) sys.Pause(100);
     return SelfInstallOutcome::HandOver;
   }
 
@@ -145,7 +183,8 @@ PrepareOutcome PrepareAndInstall(SelfInstallSystem& sys) {
   if (!EnsureConfigFile(sys, dir)) return PrepareOutcome::Stop;
   switch (RunSelfInstallSteps(sys)) {
     case SelfInstallOutcome::HandOver: return PrepareOutcome::HandOver;
-    case SelfInstallOutcome::Refused: return PrepareOutcome::Stop;
+    case SelfInstallOutcome::Refused:
+    case SelfInstallOutcome::Deferred: return PrepareOutcome::Stop;
     case SelfInstallOutcome::InPlace: break;
   }
   return PrepareOutcome::LoadWindow;

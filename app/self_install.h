@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/system.h"
+
 namespace app {
 
 // The platform calls the install steps make, behind one seam so that tests
@@ -30,8 +32,14 @@ class SelfInstallSystem {
   virtual bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data) = 0;
   virtual bool CreateShortcut(const std::string& linkPath, const std::string& target,
                               const std::string& workingDirectory) = 0;
-  // Starts the program by its full path, without arguments, not waiting.
-  virtual bool RunProgram(const std::string& path) = 0;
+  // Byte for byte the same, both readable.
+  virtual bool SameFileContents(const std::string& a, const std::string& b) = 0;
+  // Starts the program by its full path, without arguments, not waiting. On
+  // failure *error gets the system's code.
+  virtual bool RunProgram(const std::string& path, std::uint32_t* error) = 0;
+  // Named mutexes between processes (platform::AcquireNamedMutex).
+  virtual platform::MutexAcquire AcquireMutex(const std::string& name, int waitMs) = 0;
+  virtual bool MutexExists(const std::string& name) = 0;
   virtual void ShowMessage(std::string_view text, int flags, std::string_view caption) = 0;
   // Waits while processing window events, then processes them once more.
   virtual void Pause(std::uint32_t ms) = 0;
@@ -41,6 +49,13 @@ class SelfInstallSystem {
 std::unique_ptr<SelfInstallSystem> MakePlatformSelfInstallSystem(std::function<void(std::uint32_t)> pause);
 
 inline constexpr std::string_view kInstallFolderName = "Tarnwick游戏";
+// Held by a start that copies the program into the install root, until the
+// copy it started holds the single-instance mutex.
+inline constexpr std::string_view kSelfInstallMutexName = "Tarnwick游戏盒子启动器_自安装_2026";
+// How long a second first start waits for the first one's copy and hand-over.
+inline constexpr int kSelfInstallWaitMs = 15000;
+// How long the first start waits for its installed copy to take over.
+inline constexpr int kHandOverWaitMs = 10000;
 inline constexpr std::string_view kShortcutName = "Tarnwick游戏";
 
 // "D:\Tarnwick游戏" when D: is a fixed drive, else the same on E:, else on C:
@@ -60,6 +75,7 @@ enum class SelfInstallOutcome {
   InPlace,   // runs from the install folder: go on to the main window
   HandOver,  // the installed copy has been started: end this process with 0
   Refused,   // the copy failed and the user was told: end without a window
+  Deferred,  // another start installed the program a moment ago: end quietly
 };
 SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys);
 

@@ -10,6 +10,7 @@
 #include "platform/system.h"
 #include "ui/window_backend.h"
 #include "app/self_install.h"
+#include "app/single_instance.h"
 #include "app/wait.h"
 #include "app/launcher.h"
 #include "ui/ui.h"
@@ -35,6 +36,9 @@ GlobalState* g_state = nullptr;
 // only stop engine threads from posting, and let the process end take the
 // rest.
 void ReleaseGlobalState() {
+  // First of all: a launcher started again while this one winds down must
+  // not be told that one is running.
+  platform::ReleaseNamedMutex(std::string(kInstanceMutexName));
   GlobalState* state = g_state;
   if (!state) return;
   if (state->ui) state->ui->dispatcher()->Close();

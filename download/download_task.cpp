@@ -15,7 +15,12 @@ DownloadTask::DownloadTask(platform::Clock& clock, TransportFactory transports)
     : clock_(clock), transports_(std::move(transports)) {}
 
 DownloadTask::~DownloadTask() {
-  Stop();
+  // An owner that cannot wait keeps the task alive instead (see Stop); here
+  // the worker must end before the state it uses goes away.
+  if (!Stop()) {
+    std::lock_guard<std::mutex> control(control_);
+    if (worker_.joinable()) worker_.join();
+  }
   ticker_.Stop();
   ticker_.WaitTicks();
   reports_.WaitIdle();
@@ -23,8 +28,18 @@ DownloadTask::~DownloadTask() {
 
 void DownloadTask::Start(const std::string& url, const std::string& filePath, ProgressCallback cb,
                          std::int32_t userData, std::shared_ptr<CompletionEvent> done) {
-  std::lock_guard<std::mutex> control(control_);
-  if (started_) return;
+  {
+    std::lock_guard<std::mutex> control(control_);
+    if (!StartLocked(url, filePath, std::move(cb), userData, std::move(done))) return;
+  }
+  // No worker: end here so that nobody waits for ever, outside the lock, as
+  // the callback may call Stop.
+  CommonEnd(Outcome::Failed, false);
+}
+
+bool DownloadTask::StartLocked(const std::string& url, const std::string& filePath, ProgressCallback cb,
+                               std::int32_t userData, std::shared_ptr<CompletionEvent> done) {
+  if (started_) return false;
   started_ = true;
   url_ = url;
   filePath_ = filePath;
@@ -34,24 +49,31 @@ void DownloadTask::Start(const std::string& url, const std::string& filePath, Pr
   doneEvent_ = std::move(done);
   startTick_ = clock_.TickCount();
   transport_ = transports_ ? transports_() : platform::CreateHttpTransport();
+  if (threadSeam_ && !threadSeam_()) return true;
   try {
     worker_ = std::thread([this] { Run(); });
   } catch (const std::system_error&) {
-    // No worker: end here so that nobody waits for ever.
-    CommonEnd(Outcome::Failed, false);
+    return true;
   }
+  return false;
 }
 
-void DownloadTask::Stop() {
+bool DownloadTask::Stop() {
   std::lock_guard<std::mutex> control(control_);
-  if (!worker_.joinable()) return;
+  if (!worker_.joinable()) return true;
   if (!ended_.load()) {
     stop_.Signal();
     // The worker looks once per chunk; a read blocked on a silent server is
     // ended through the transport instead of by force.
-    if (!workerEnded_.WaitFor(kStopWaitMs) && transport_) transport_->Cancel();
+    if (!workerEnded_.WaitFor(kStopWaitMs)) {
+      if (transport_) transport_->Cancel();
+      // A transport that ignores the cancel keeps its worker: never wait for
+      // ever, never kill a thread. The owner must then keep the task alive.
+      if (!workerEnded_.WaitFor(kStopWaitMs)) return false;
+    }
   }
   worker_.join();
+  return true;
 }
 
 void DownloadTask::AddDone(std::uint32_t n) {
@@ -98,14 +120,11 @@ void DownloadTask::Run() {
   Outcome outcome = Outcome::Failed;
   // An empty address or path, or a name that is not a plain file name in its
   // folder, fails before anything touches the disk.
-  if (!url_.empty() && !filePath_.empty() && platform::IsSafePath(filePath_)) {
-    outcome = Transfer();
-    fileCreated = true;  // Transfer may have created the temporary file
-  }
+  if (!url_.empty() && !filePath_.empty() && platform::IsSafePath(filePath_)) outcome = Transfer(fileCreated);
   CommonEnd(outcome, fileCreated);
 }
 
-DownloadTask::Outcome DownloadTask::Transfer() {
+DownloadTask::Outcome DownloadTask::Transfer(bool& fileCreated) {
   platform::HttpGetRequest request;
   request.url = url_;
   request.stallLimitMs = stallLimitMs_;
@@ -126,6 +145,9 @@ DownloadTask::Outcome DownloadTask::Transfer() {
 
   platform::FileWriter file;
   if (!file.Create(tempPath_)) return Outcome::Failed;
+  // Only a temporary file of our own is removed on failure; one left by
+  // someone else before our Create stays.
+  fileCreated = true;
   file.Reserve(totalBytes_.load());
 
   if (callback_) {

@@ -45,9 +45,14 @@ class DownloadTask {
   void Start(const std::string& url, const std::string& filePath, ProgressCallback cb = {},
              std::int32_t userData = 0, std::shared_ptr<CompletionEvent> done = {});
   // Nothing after a normal end. Otherwise cuts the transfer short: the
-  // worker gets kStopWaitMs to notice, then the transport is cancelled; the
-  // task then ends as a failure. Returns when the worker has ended.
-  void Stop();
+  // worker gets kStopWaitMs to notice, then the transport is cancelled and
+  // the worker gets kStopWaitMs more; the task then ends as a failure.
+  // True when the worker has ended; false when it did not within the bound,
+  // and then the task must not be destroyed (its worker still uses it).
+  [[nodiscard]] bool Stop();
+
+  // Test seam: false makes the worker's creation fail.
+  void SetThreadSeam(std::function<bool()> seam) { threadSeam_ = std::move(seam); }
 
   // A connection that brings no byte for this long fails (default 60 s).
   void SetStallLimitMs(int ms) { stallLimitMs_ = ms; }
@@ -62,9 +67,13 @@ class DownloadTask {
 
  private:
   enum class Outcome { Complete, Failed };
+  // True when no worker could be started (the task must then end at once).
+  bool StartLocked(const std::string& url, const std::string& filePath, ProgressCallback cb, std::int32_t userData,
+                   std::shared_ptr<CompletionEvent> done);
   void Run();
-  // Reads the body into the temporary file. kComplete when every byte came.
-  Outcome Transfer();
+  // Reads the body into the temporary file. Complete when every byte came;
+  // fileCreated tells whether the temporary file is this task's.
+  Outcome Transfer(bool& fileCreated);
   void CommonEnd(Outcome outcome, bool fileCreated);
   void ReportOnFreshThread(std::int32_t status);
   void AddDone(std::uint32_t n);
@@ -80,6 +89,7 @@ class DownloadTask {
   int firstReportDelayMs_ = kFirstReportDelayMs;
   int reportPeriodMs_ = kReportPeriodMs;
   TransportFactory transports_;
+  std::function<bool()> threadSeam_;
 
   std::atomic<std::int64_t> totalBytes_{0};
   std::atomic<std::uint32_t> startTick_{0};

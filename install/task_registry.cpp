@@ -33,7 +33,9 @@ TaskRegistry::~TaskRegistry() {
   // as a failure within the engine's bounded stop.
   std::unique_lock<download::CriticalLock> guard(shared_->lock);
   for (TaskRecord& r : shared_->records) r.completion->Set();
-  shared_->changed.wait_for(guard, std::chrono::seconds(30), [this] { return shared_->running == 0; });
+  // Bounded, so that a closing launcher ends in time; threads that outlive
+  // this wait share the state and touch nothing that goes away.
+  shared_->changed.wait_for(guard, std::chrono::milliseconds(kCloseWaitMs), [this] { return shared_->running == 0; });
 }
 
 void TaskRegistry::SetThreadLauncher(ThreadLauncher launcher) {
@@ -85,7 +87,9 @@ void DownloadTaskThread(std::shared_ptr<TaskRegistry::Shared> shared, std::uint6
   auto task = std::make_unique<download::DownloadTask>();
   task->Start(url, filePath, std::move(callback), taskNumber, completion);
   completion->Wait();
-  task->Stop();
+  // A worker stuck past the bounded stop keeps its task: leaked on purpose,
+  // as destroying it would pull its state from under the worker.
+  if (!task->Stop()) (void)task.release();
 
   std::thread self;
   {

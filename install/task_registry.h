@@ -35,6 +35,9 @@ class TaskRegistry {
   // Creates a thread running body into out; false when none was created.
   using ThreadLauncher = std::function<bool(std::thread& out, std::function<void()> body)>;
 
+  // How long the registry's end waits for the task threads.
+  static constexpr int kCloseWaitMs = 2500;
+
   TaskRegistry();
   // Cuts running downloads short and waits (bounded) for their threads. The
   // threads share the registry's state, so one that outlives the wait still

@@ -45,7 +45,11 @@ enum ShowMode : int { kShowHidden = 1, kShowNormal = 2, kShowMinimised = 3 };
 // Starts program (a full path, quoted on the command line) with arguments.
 // With wait, blocks until it ends; otherwise waits at most 1000 ms for it to
 // become idle.
-bool RunProgram(const std::string& program, const std::string& arguments, bool wait, int mode);
+// On failure *error (when given) gets the system's code.
+bool RunProgram(const std::string& program, const std::string& arguments, bool wait, int mode,
+                std::uint32_t* error = nullptr);
+// The system's own words for an error code, without a trailing line break.
+std::string SystemErrorText(std::uint32_t code);
 
 // Asks the shell to open a file or address. Returns the shell's result
 // (greater than 32 on success).
@@ -62,10 +66,16 @@ void RegisterEndRoutine(void (*routine)());
 // "运行时出错!" box, then exit code -1.
 [[noreturn]] void FatalError(int code, std::string_view message);
 
-// Named single-instance mutex. Open returns true when another instance holds
-// it. Create returns 0 on success, otherwise the system error code.
+// Named mutexes between processes. Exists: some process holds it.
 bool NamedMutexExists(const std::string& name);
-std::uint32_t CreateOwnedNamedMutex(const std::string& name);
+enum class MutexAcquire { Acquired, HeldElsewhere, Failed };
+// Creates and owns the mutex in one step, so that of several processes
+// starting at the same moment exactly one acquires it; waits up to waitMs for
+// a holder to let go. On Failed, *error gets the system's code. Owned until
+// released or the process ends.
+[[nodiscard]] MutexAcquire AcquireNamedMutex(const std::string& name, int waitMs = 0,
+                                             std::uint32_t* error = nullptr);
+void ReleaseNamedMutex(const std::string& name);
 
 // Seams for tests: when set, message boxes and shell opens go to the hook
 // instead of the system (a test cannot press OK or watch a browser open).

@@ -5,6 +5,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -110,7 +113,8 @@ int ShowMessage(std::string_view text, int flags, std::string_view caption) {
   return 0;
 }
 
-bool RunProgram(const std::string& program, const std::string& arguments, bool wait, int mode) {
+bool RunProgram(const std::string& program, const std::string& arguments, bool wait, int mode,
+                std::uint32_t* error) {
   std::string path = NativePath(program);
   std::vector<char*> argv;
   argv.push_back(path.data());
@@ -118,12 +122,19 @@ bool RunProgram(const std::string& program, const std::string& arguments, bool w
   if (!args.empty()) argv.push_back(args.data());
   argv.push_back(nullptr);
   pid_t pid;
-  if (::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return false;
+  if (int e = ::posix_spawn(&pid, path.c_str(), nullptr, nullptr, argv.data(), environ); e != 0) {
+    if (error) *error = static_cast<std::uint32_t>(e);
+    return false;
+  }
   if (wait) {
     int status;
     ::waitpid(pid, &status, 0);
   }
   return true;
+}
+
+std::string SystemErrorText(std::uint32_t code) {
+  return std::string(std::strerror(static_cast<int>(code))) + " (" + std::to_string(code) + ")";
 }
 
 int ShellOpen(const std::string& file, const std::string& directory, int mode) {
@@ -141,17 +152,32 @@ bool NamedMutexExists(const std::string& name) {
   return held;
 }
 
-std::uint32_t CreateOwnedNamedMutex(const std::string& name) {
+MutexAcquire AcquireNamedMutex(const std::string& name, int waitMs, std::uint32_t* error) {
   std::lock_guard lock(g_mutex);
-  if (g_heldMutexes.count(name)) return 183;  // already exists (this process)
+  if (g_heldMutexes.count(name)) return MutexAcquire::HeldElsewhere;  // by this process already
   int fd = ::open(LockFileFor(name).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (fd < 0) return 5;
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    return 183;
+  if (fd < 0) {
+    if (error) *error = static_cast<std::uint32_t>(errno);
+    return MutexAcquire::Failed;
   }
-  g_heldMutexes[name] = fd;  // held until the process ends
-  return 0;
+  // flock is one atomic step; a wait polls it.
+  for (int waited = 0; ::flock(fd, LOCK_EX | LOCK_NB) != 0; waited += 10) {
+    if (waited >= waitMs) {
+      ::close(fd);
+      return MutexAcquire::HeldElsewhere;
+    }
+    ::usleep(10 * 1000);
+  }
+  g_heldMutexes[name] = fd;
+  return MutexAcquire::Acquired;
+}
+
+void ReleaseNamedMutex(const std::string& name) {
+  std::lock_guard lock(g_mutex);
+  auto it = g_heldMutexes.find(name);
+  if (it == g_heldMutexes.end()) return;
+  ::close(it->second);  // drops the lock
+  g_heldMutexes.erase(it);
 }
 
 void ExitProgram(int code) {

@@ -25,7 +25,8 @@ std::string g_runDir;
 std::string g_exeName;
 std::map<int, std::string> g_folderOverrides;
 std::string g_runDirOverride;
-HANDLE g_instanceMutex = nullptr;  // owned until the process ends
+// Named mutexes this process owns; the system releases them when it ends.
+std::map<std::string, UniqueKernelHandle> g_heldMutexes;
 
 void EnsureExePath() {
   if (!g_exeName.empty()) return;
@@ -132,7 +133,8 @@ int ShowMessage(std::string_view text, int flags, std::string_view caption) {
   }
 }
 
-bool RunProgram(const std::string& program, const std::string& arguments, bool wait, int mode) {
+bool RunProgram(const std::string& program, const std::string& arguments, bool wait, int mode,
+                std::uint32_t* error) {
   std::wstring app = Widen(program);
   // The program path is quoted so that a space in it cannot run another program.
   std::wstring cmd = L"\"" + app + L"\"";
@@ -142,12 +144,25 @@ bool RunProgram(const std::string& program, const std::string& arguments, bool w
   si.dwFlags = STARTF_USESHOWWINDOW;
   si.wShowWindow = static_cast<WORD>(ShowCommand(mode));
   PROCESS_INFORMATION pi{};
-  if (!::CreateProcessW(app.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+  if (!::CreateProcessW(app.c_str(), cmd.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) {
+    if (error) *error = ::GetLastError();
     return false;
+  }
   UniqueKernelHandle process(pi.hProcess), thread(pi.hThread);
   if (wait) ::WaitForSingleObject(process.get(), INFINITE);
   else ::WaitForInputIdle(process.get(), 1000);
   return true;
+}
+
+std::string SystemErrorText(std::uint32_t code) {
+  wchar_t* text = nullptr;
+  DWORD n = ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring w = n && text ? std::wstring(text, n) : std::wstring();
+  if (text) ::LocalFree(text);
+  while (!w.empty() && (w.back() == L'\n' || w.back() == L'\r' || w.back() == L' ')) w.pop_back();
+  std::string out = Narrow(w);
+  return out.empty() ? "错误码 " + std::to_string(code) : out + " (" + std::to_string(code) + ")";
 }
 
 int ShellOpen(const std::string& file, const std::string& directory, int mode) {
@@ -167,13 +182,30 @@ bool NamedMutexExists(const std::string& name) {
   return static_cast<bool>(h);
 }
 
-std::uint32_t CreateOwnedNamedMutex(const std::string& name) {
-  HANDLE h = ::CreateMutexW(nullptr, TRUE, Widen(name).c_str());
+MutexAcquire AcquireNamedMutex(const std::string& name, int waitMs, std::uint32_t* error) {
+  // Not owned at creation: ERROR_ALREADY_EXISTS then tells a racing second
+  // process apart, and the wait below takes ownership in both cases.
+  UniqueKernelHandle h(::CreateMutexW(nullptr, FALSE, Widen(name).c_str()));
   DWORD err = ::GetLastError();
-  if (!h) return err ? err : 1;
+  if (!h) {
+    if (error) *error = err ? err : 1;
+    return MutexAcquire::Failed;
+  }
+  const bool exists = err == ERROR_ALREADY_EXISTS;
+  if (exists && waitMs <= 0) return MutexAcquire::HeldElsewhere;
+  DWORD r = ::WaitForSingleObject(h.get(), exists ? static_cast<DWORD>(waitMs) : 0);
+  if (r != WAIT_OBJECT_0 && r != WAIT_ABANDONED) return MutexAcquire::HeldElsewhere;
   std::lock_guard lock(g_mutex);
-  g_instanceMutex = h;  // the system releases it when the process ends
-  return 0;
+  g_heldMutexes[name] = std::move(h);
+  return MutexAcquire::Acquired;
+}
+
+void ReleaseNamedMutex(const std::string& name) {
+  std::lock_guard lock(g_mutex);
+  auto it = g_heldMutexes.find(name);
+  if (it == g_heldMutexes.end()) return;
+  ::ReleaseMutex(it->second.get());
+  g_heldMutexes.erase(it);
 }
 
 void ExitProgram(int code) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "platform/fs.h"
 #include "platform/shortcut.h"
 #include "app/self_install.h"
+#include "app/single_instance.h"
 #include "support/temp_dir.h"
 
 namespace {
@@ -53,10 +55,35 @@ class FakeMachine final : public SelfInstallSystem {
                       const std::string& workingDirectory) override {
     return platform::CreateShortcut(Map(linkPath), target, workingDirectory);
   }
-  bool RunProgram(const std::string& path) override {
+  bool SameFileContents(const std::string& a, const std::string& b) override {
+    if (truncateCopies) return false;
+    auto x = platform::ReadWholeFile(Map(a)), y = platform::ReadWholeFile(Map(b));
+    return x && y && *x == *y;
+  }
+  bool RunProgram(const std::string& path, std::uint32_t* error) override {
+    if (runError) {
+      *error = runError;
+      return false;
+    }
     started.push_back(path);
+    // The started copy takes the single-instance mutex a moment later.
+    held.insert(std::string(app::kInstanceMutexName));
     return true;
   }
+  platform::MutexAcquire AcquireMutex(const std::string& name, int waitMs) override {
+    acquires.push_back(name + "|" + std::to_string(waitMs));
+    if (!held.count(name)) {
+      held.insert(name);
+      return platform::MutexAcquire::Acquired;
+    }
+    // The first start finishes its hand-over while this one waits.
+    if (waitMs > 0 && otherStartHandsOver) {
+      held.insert(std::string(app::kInstanceMutexName));
+      return platform::MutexAcquire::Acquired;
+    }
+    return platform::MutexAcquire::HeldElsewhere;
+  }
+  bool MutexExists(const std::string& name) override { return held.count(name) != 0; }
   void ShowMessage(std::string_view text, int flags, std::string_view caption) override {
     messages.push_back(std::string(caption) + "|" + std::to_string(flags) + "|" + std::string(text));
   }
@@ -84,6 +111,11 @@ class FakeMachine final : public SelfInstallSystem {
   std::string desktop = "C:\\Desktop\\";
   std::vector<std::string> copies, started, messages;
   std::vector<std::uint32_t> pauses;
+  std::set<std::string> held;  // mutexes some process holds
+  std::vector<std::string> acquires;
+  bool otherStartHandsOver = false;
+  bool truncateCopies = false;
+  std::uint32_t runError = 0;
 
  private:
   std::string root_;
@@ -190,6 +222,7 @@ TEST_F(InstallTest, DriveRootInstallsItself) {
 
   // A run directory reported with its trailing separator gives the same path.
   m.copies.clear();
+  m.held.clear();  // a later start, after the first copy has ended
   m.runDirectory = "F:\\";
   EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::HandOver);
   ASSERT_EQ(m.copies.size(), 1u);
@@ -204,6 +237,49 @@ TEST_F(InstallTest, FailedCopyIsReportedAndNothingStarts) {
   EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
   EXPECT_EQ(m.messages, (std::vector<std::string>{"错误|16|无法将程序复制到目标文件夹，请检查权限！"}));
   EXPECT_TRUE(m.started.empty());
+}
+
+TEST_F(InstallTest, CopyCutShortOrBlockedStartIsReportedWithItsReason) {
+  m.PlaceProgram("C:\\下载", "TarnwickLauncher.exe");
+  m.truncateCopies = true;
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
+  EXPECT_EQ(m.messages, (std::vector<std::string>{"错误|16|无法将程序复制到目标文件夹，请检查权限！"}));
+  EXPECT_TRUE(m.started.empty());
+
+  m.truncateCopies = false;
+  m.messages.clear();
+  m.held.clear();
+  m.runError = 5;  // access denied, as an antivirus program answers
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
+  ASSERT_EQ(m.messages.size(), 1u);
+  EXPECT_TRUE(m.messages[0].starts_with("错误|16|无法启动 C:\\Tarnwick游戏\\TarnwickLauncher.exe："))
+      << m.messages[0];
+  EXPECT_NE(m.messages[0].find("(5)"), std::string::npos) << m.messages[0];
+}
+
+TEST_F(InstallTest, ASecondFirstStartDefersToTheFirst) {
+  m.PlaceProgram("C:\\下载", "TarnwickLauncher.exe");
+  // Another start is copying right now: this one waits, finds the launcher
+  // running, and ends without copying or telling anything.
+  m.held.insert(std::string(app::kSelfInstallMutexName));
+  m.otherStartHandsOver = true;
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Deferred);
+  EXPECT_TRUE(m.copies.empty());
+  EXPECT_TRUE(m.started.empty());
+  EXPECT_TRUE(m.messages.empty());
+  EXPECT_EQ(m.acquires.back(), std::string(app::kSelfInstallMutexName) + "|15000");
+
+  // The launcher runs already: its exe is not copied over.
+  m.held = {std::string(app::kInstanceMutexName)};
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Deferred);
+  EXPECT_TRUE(m.copies.empty());
+  EXPECT_EQ(m.messages, (std::vector<std::string>{"提示|64|程序已经在运行中！"}));
+
+  // A first start holds its lock until the started copy has taken over.
+  m.held.clear();
+  m.messages.clear();
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::HandOver);
+  EXPECT_TRUE(m.MutexExists(std::string(app::kInstanceMutexName)));
 }
 
 TEST_F(InstallTest, DefaultConfigurationIsWrittenWhenMissingAndNeverTouchedOtherwise) {

@@ -58,7 +58,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
     o.eventCame = done->WaitFor(60000);
     o.ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                 std::chrono::steady_clock::now() - t0).count());
-    task.Stop();
+    EXPECT_TRUE(task.Stop());
   }
   o.statuses = log.Statuses();
   auto reports = log.Reports();
@@ -187,7 +187,7 @@ TEST(DownloadServers, StopEndsATransferBlockedOnASilentServer) {
   ASSERT_TRUE(log.WaitForStatus(kStarted, 10000));
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
   auto t0 = std::chrono::steady_clock::now();
-  task.Stop();
+  EXPECT_TRUE(task.Stop());
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_LT(ms, DownloadTask::kStopWaitMs + 3000);
   EXPECT_TRUE(done->WaitFor(0));

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -148,7 +149,7 @@ TEST(DownloadTaskFaults, StopCutsATransferShortEndsItAsFailedAndSetsTheEvent) {
   t.Start();
   ASSERT_TRUE(t.script->WaitConsumed(4000, 5000));
   auto t0 = std::chrono::steady_clock::now();
-  t.task->Stop();  // the worker is blocked in the transport: cancelled after the grace time
+  EXPECT_TRUE(t.task->Stop());  // the worker is blocked in the transport: cancelled after the grace time
   auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
   EXPECT_LT(ms, DownloadTask::kStopWaitMs + 2000);
   EXPECT_TRUE(t.done->WaitFor(0));
@@ -158,8 +159,55 @@ TEST(DownloadTaskFaults, StopCutsATransferShortEndsItAsFailedAndSetsTheEvent) {
   EXPECT_EQ(std::count(s.begin(), s.end(), kFailed), 1);
   EXPECT_FALSE(platform::FileExists(t.target));
   // A second Stop finds nothing to do and reports nothing.
-  t.task->Stop();
+  EXPECT_TRUE(t.task->Stop());
   EXPECT_EQ(t.log.Statuses().size(), s.size());
+}
+
+TEST(DownloadTaskFaults, StopIsBoundedWhenTheTransportIgnoresTheCancel) {
+  Scripted t;
+  t.script->ignoreCancel = true;
+  t.script->Push(std::string(100, 'a'));
+  t.Start();
+  ASSERT_TRUE(t.script->WaitConsumed(100, 5000));
+  auto t0 = std::chrono::steady_clock::now();
+  EXPECT_FALSE(t.task->Stop());
+  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+  EXPECT_LT(ms, 2 * DownloadTask::kStopWaitMs + 2000);
+  // The transport comes loose later: the task ends and can go.
+  t.script->Push("");
+  ASSERT_TRUE(t.done->WaitFor(5000));
+  EXPECT_TRUE(t.task->Stop());
+}
+
+TEST(DownloadTaskFaults, AFailureBeforeOurFileKeepsSomeoneElsesPartFile) {
+  for (int status : {404, 500}) {
+    Scripted t;
+    t.script->status = status;
+    ASSERT_TRUE(platform::WriteFileBytes(t.target + DownloadTask::kTempSuffix, std::string_view("not ours")));
+    t.Start();
+    ASSERT_TRUE(t.done->WaitFor(5000));
+    EXPECT_EQ(t.log.Statuses(), (std::vector<std::int32_t>{kFailed, kFinished}));
+    auto kept = platform::ReadWholeFile(t.target + DownloadTask::kTempSuffix);
+    ASSERT_TRUE(kept) << status;
+    EXPECT_EQ(std::string(kept->begin(), kept->end()), "not ours");
+  }
+}
+
+TEST(DownloadTaskFaults, NoWorkerThreadEndsTheTaskWithoutHoldingItsLockAcrossTheCallback) {
+  Scripted t;
+  t.task->SetThreadSeam([] { return false; });
+  std::atomic<int> stops{0};
+  DownloadTask* task = t.task.get();
+  // A callback that stops the task, as an owner tearing down may.
+  auto callback = [&](const ProgressReport& r) {
+    t.log.Callback()(r);
+    if (task->Stop()) ++stops;
+  };
+  std::thread starter([&] { task->Start("http://example.invalid/f", t.target, callback, 1, t.done); });
+  ASSERT_TRUE(t.done->WaitFor(5000)) << "the callback's Stop deadlocked on the task's lock";
+  starter.join();
+  EXPECT_EQ(t.log.Statuses(), (std::vector<std::int32_t>{kFailed, kFinished}));
+  EXPECT_EQ(stops.load(), 2);
 }
 
 TEST(DownloadTaskFaults, StopAfterANormalEndSendsNoSecondFinished) {
@@ -169,7 +217,7 @@ TEST(DownloadTaskFaults, StopAfterANormalEndSendsNoSecondFinished) {
   t.Start();
   ASSERT_TRUE(t.done->WaitFor(5000));
   auto before = t.log.Statuses();
-  t.task->Stop();
+  EXPECT_TRUE(t.task->Stop());
   EXPECT_EQ(t.log.Statuses(), before);
   EXPECT_EQ(platform::ReadFileBytes(t.target).size(), 3u);
 }

@@ -97,6 +97,7 @@ bool ScriptedTransport::ReadData(void* buffer, std::uint32_t size, std::uint32_t
 
 void ScriptedTransport::Cancel() {
   std::lock_guard<std::mutex> lock(s_->mutex);
+  if (s_->ignoreCancel) return;
   s_->cancelled = true;
   s_->cv.notify_all();
 }

@@ -61,6 +61,7 @@ class ScriptedTransport final : public platform::HttpTransport {
     std::deque<std::string> chunks;  // "" = end of body
     bool failNextQuery = false;
     bool cancelled = false;
+    bool ignoreCancel = false;  // a transport stuck where a cancel cannot reach
     std::int64_t consumed = 0;  // body bytes handed out
     bool engineWaiting = false;  // the engine is blocked asking for more
     int readPermits = -1;       // reads allowed before the next Allow; -1 = no limit

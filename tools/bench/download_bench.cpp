@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
         if (r.status == download::kFinished) bytes[i] = r.done;
       }, i, done);
       done->Wait();
-      task.Stop();
+      (void)task.Stop();
       ok[i] = !failed;
     });
   }
