@@ -1,6 +1,5 @@
 #include "app/launcher.h"
 
-#include <thread>
 
 #include "games/game_ini.h"
 #include "platform/fs.h"
@@ -19,7 +18,9 @@ constexpr ui::WindowId kMain = ui::WindowId::Main;
 
 Launcher::Launcher(ui::Ui& ui)
     : ui_(ui), sweep_(ui), instanceGuard_([] { return app::GuardSingleInstance(1); }),
-      alive_(std::make_shared<Launcher*>(this)) {}
+      alive_(std::make_shared<Launcher*>(this)),
+      logoFetcher_(std::make_unique<PictureFetcher>(PictureDelivery(false))),
+      backgroundFetcher_(std::make_unique<PictureFetcher>(PictureDelivery(true))) {}
 
 Launcher::~Launcher() = default;
 
@@ -146,17 +147,19 @@ void Launcher::SelectVersion(const std::string& name, const std::string& backgro
 
 void Launcher::FetchPicture(const std::string& url, bool background) {
   std::uint64_t sequence = background ? backgroundSequence_ : 0;
+  // A thread that cannot be started is a failed fetch: the design's picture
+  // stays.
+  (void)(background ? backgroundFetcher_ : logoFetcher_)->Fetch(url, sequence);
+}
+
+PictureFetcher::Deliver Launcher::PictureDelivery(bool background) {
   std::shared_ptr<ui::Dispatcher> dispatcher = ui_.dispatcher();
   std::weak_ptr<Launcher*> alive = alive_;
-  // A thread per fetch, never joined: a slow or dead picture host must hold
-  // neither the window nor the launcher's end.
-  std::thread([url, background, sequence, dispatcher, alive] {
-    platform::Bytes bytes = platform::HttpReadFile(url);
-    if (bytes.empty()) return;
+  return [dispatcher, alive, background](std::uint64_t sequence, std::vector<std::uint8_t> bytes) {
     dispatcher->Post([alive, background, sequence, bytes = std::move(bytes)]() mutable {
       if (std::shared_ptr<Launcher*> self = alive.lock()) (*self)->PictureArrived(background, sequence, std::move(bytes));
     });
-  }).detach();
+  };
 }
 
 void Launcher::PictureArrived(bool background, std::uint64_t sequence, std::vector<std::uint8_t> bytes) {

@@ -12,6 +12,7 @@
 #include "config/versions.h"
 #include "games/game_start.h"
 #include "app/event_bindings.h"
+#include "app/picture_fetcher.h"
 #include "ui/ui.h"
 
 namespace app {
@@ -53,6 +54,8 @@ class Launcher {
   const std::string& settingsVersionName() const { return settingsVersionName_; }
   games::ShortcutSweep& sweep() { return sweep_; }
 
+  PictureFetcher& backgroundFetcher() { return *backgroundFetcher_; }
+
   // Test seam: replaces the single-instance guard (by default the real one).
   void SetInstanceGuard(std::function<bool()> guard) { instanceGuard_ = std::move(guard); }
 
@@ -60,10 +63,11 @@ class Launcher {
   void FillMainWindow();
   void ScanInstalledVersions();
   void ShowInstallButtons();
-  // Fetches a picture on a thread of its own and hands it to the window
+  // Fetches a picture off the window thread and hands it to the window
   // thread; a background is shown only while its sequence number is current.
   void FetchPicture(const std::string& url, bool background);
   void PictureArrived(bool background, std::uint64_t sequence, std::vector<std::uint8_t> bytes);
+  PictureFetcher::Deliver PictureDelivery(bool background);
 
   ui::Ui& ui_;
   config::Configuration cfg_;
@@ -76,6 +80,8 @@ class Launcher {
   // Posted work holds a weak reference: a picture arriving after the launcher
   // is gone is dropped.
   std::shared_ptr<Launcher*> alive_;
+  // One per picture box, after alive_: destroyed first.
+  std::unique_ptr<PictureFetcher> logoFetcher_, backgroundFetcher_;
 };
 
 }  // namespace app

@@ -67,8 +67,15 @@ constexpr DWORD kTimeoutMs = 30000;
 
 }  // namespace
 
-Bytes HttpReadFile(const std::string& url) {
+Bytes HttpReadFile(const std::string& url, const HttpReadLimits& limits, const std::atomic<bool>* cancel) {
   Bytes out;
+  const ULONGLONG deadline = ::GetTickCount64() + static_cast<ULONGLONG>(limits.deadlineMs);
+  // What is left of the deadline, as a per-operation timeout.
+  auto remaining = [deadline]() -> DWORD {
+    ULONGLONG now = ::GetTickCount64();
+    return now >= deadline ? 0 : static_cast<DWORD>(std::min<ULONGLONG>(deadline - now, kTimeoutMs));
+  };
+  auto stopped = [cancel] { return cancel && cancel->load(); };
   if (url.empty() || !Api().ok) return out;
   std::wstring wurl = win32::Widen(url);
 
@@ -91,7 +98,7 @@ Bytes HttpReadFile(const std::string& url) {
                                                INTERNET_OPEN_TYPE_DIRECT, nullptr, nullptr, 0));
   if (!session) return out;
   // A dead host must not keep the fetching thread for minutes.
-  DWORD timeout = kTimeoutMs;
+  DWORD timeout = std::max<DWORD>(remaining(), 1);
   Api().InternetSetOptionW(session.get(), INTERNET_OPTION_CONNECT_TIMEOUT, &timeout, sizeof timeout);
   Api().InternetSetOptionW(session.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &timeout, sizeof timeout);
   Api().InternetSetOptionW(session.get(), INTERNET_OPTION_SEND_TIMEOUT, &timeout, sizeof timeout);
@@ -116,12 +123,18 @@ Bytes HttpReadFile(const std::string& url) {
   DWORD chunk = 10240;
   if (Api().HttpQueryInfoW(request.get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr))
     chunk = static_cast<DWORD>(std::min<unsigned long long>(static_cast<unsigned long long>(length) + 1, 102400));
+  if (length > limits.maxBytes) return {};
   Bytes buffer(chunk);
   while (true) {
+    DWORD left = remaining();
+    if (left == 0 || stopped()) return {};
+    Api().InternetSetOptionW(request.get(), INTERNET_OPTION_RECEIVE_TIMEOUT, &left, sizeof left);
     DWORD got = 0;
     if (!Api().InternetReadFile(request.get(), buffer.data(), chunk, &got) || got == 0) break;
+    if (got > limits.maxBytes - out.size()) return {};
     out.insert(out.end(), buffer.begin(), buffer.begin() + got);
   }
+  if (remaining() == 0 || stopped()) return {};
   return out;
 }
 

@@ -6,12 +6,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <map>
 #include <mutex>
 #include <thread>
 
+#include "platform/http_read.h"
 #include "support/panel_fixture.h"
 
 namespace {
@@ -25,6 +27,7 @@ class PictureServer {
   struct Page {
     int delayMs;
     std::string body;
+    int trickleMs = 0;  // > 0: the body goes out a byte at a time, this far apart
   };
   explicit PictureServer(std::map<std::string, Page> pages) : pages_(std::move(pages)) {
     fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -58,6 +61,10 @@ class PictureServer {
     }
   }
   void Serve(int c) {
+    {
+      std::lock_guard lock(countMutex_);
+      maxInFlight_ = std::max(maxInFlight_, ++inFlight_);
+    }
     std::string request;
     char buf[2048];
     while (request.find("\r\n\r\n") == std::string::npos) {
@@ -74,13 +81,28 @@ class PictureServer {
       response = "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(it->second.body.size()) + "\r\n\r\n" +
                  it->second.body;
     }
-    if (!response.empty()) ::send(c, response.data(), response.size(), MSG_NOSIGNAL);
+    if (it != pages_.end() && it->second.trickleMs > 0) {
+      std::size_t head = response.size() - it->second.body.size();
+      bool ok = ::send(c, response.data(), head, MSG_NOSIGNAL) > 0;
+      for (std::size_t i = head; ok && i < response.size() && !stop_; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(it->second.trickleMs));
+        ok = ::send(c, response.data() + i, 1, MSG_NOSIGNAL) > 0;
+      }
+    } else if (!response.empty()) {
+      ::send(c, response.data(), response.size(), MSG_NOSIGNAL);
+    }
     ::close(c);
     ++served_;
+    std::lock_guard lock(countMutex_);
+    --inFlight_;
   }
 
  public:
   int served() const { return served_.load(); }
+  int maxInFlight() {
+    std::lock_guard lock(countMutex_);
+    return maxInFlight_;
+  }
 
  private:
 
@@ -89,6 +111,8 @@ class PictureServer {
   int port_ = 0;
   std::atomic<bool> stop_{false};
   std::atomic<int> served_{0};
+  std::mutex countMutex_;
+  int inFlight_ = 0, maxInFlight_ = 0;
   std::thread acceptor_;
   std::vector<std::thread> workers_;  // touched by the acceptor only until the join
 };
@@ -132,6 +156,60 @@ TEST_F(Pictures, OnlyTheSelectedVersionsBackgroundIsShown) {
   ASSERT_TRUE(Click("版本三按钮"));
   backend.RunUntil([] { return false; }, 700);
   EXPECT_EQ(Main("图片框Ex3").picture, Bytes("TWO"));
+}
+
+TEST(PictureFetch, TooLargeTooSlowOrCancelledFetchesGiveNothingAndEndInTime) {
+  PictureServer server({{"/big.png", {0, std::string(3000, 'b')}},
+                        {"/fits.png", {0, std::string(2000, 'f')}},
+                        {"/trickle.png", {0, std::string(200, 't'), 20}}});
+  platform::HttpReadLimits limits{2000, 1000};
+  EXPECT_TRUE(platform::HttpReadFile(server.Url("/big.png"), limits).empty());
+  EXPECT_EQ(platform::HttpReadFile(server.Url("/fits.png"), limits).size(), 2000u);
+
+  auto t0 = Clock::now();
+  EXPECT_TRUE(platform::HttpReadFile(server.Url("/trickle.png"), limits).empty());  // 4 s of body, 1 s allowed
+  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2500));
+
+  std::atomic<bool> cancel{false};
+  std::thread canceller([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    cancel = true;
+  });
+  t0 = Clock::now();
+  EXPECT_TRUE(platform::HttpReadFile(server.Url("/trickle.png"), {}, &cancel).empty());
+  EXPECT_LT(Clock::now() - t0, std::chrono::milliseconds(2500));
+  canceller.join();
+}
+
+TEST_F(Pictures, OneFetchPerBoxAndTheNewestSelectionWins) {
+  PictureServer server({{"/one.png", {600, "ONE"}}, {"/two.png", {600, "TWO"}}, {"/three.png", {600, "THREE"}},
+                        {"/four.png", {600, "FOUR"}}});
+  config["版本1背景图编辑框"] = server.Url("/one.png");
+  config["版本2背景图编辑框"] = server.Url("/two.png");
+  config["版本3背景图编辑框"] = server.Url("/three.png");
+  config["版本4背景图编辑框"] = server.Url("/four.png");
+  ASSERT_TRUE(Start());
+  for (int round = 0; round < 5; ++round)
+    for (const char* b : {"版本二按钮", "版本三按钮", "版本四按钮"}) ASSERT_TRUE(Click(b));
+  ASSERT_TRUE(backend.RunUntil([&] { return Main("图片框Ex3").picture == Bytes("FOUR"); }, 5000));
+  EXPECT_EQ(server.maxInFlight(), 1);
+  EXPECT_LT(server.served(), 15);  // superseded addresses were never asked for
+}
+
+TEST_F(Pictures, AThreadThatCannotStartIsAFailedFetch) {
+  PictureServer server({{"/two.png", {0, "TWO"}}});
+  config["版本2背景图编辑框"] = server.Url("/two.png");
+  ASSERT_TRUE(Start());
+  launcher.backgroundFetcher().SetThreadStarter([](std::function<void()>) { return false; });
+  ASSERT_TRUE(Click("版本二按钮"));
+  backend.RunUntil([] { return false; }, 300);
+  EXPECT_TRUE(Main("图片框Ex3").picture.empty());
+  EXPECT_EQ(server.served(), 0);
+  // The next selection tries again.
+  launcher.backgroundFetcher().SetThreadStarter(&app::PictureFetcher::StartDetachedThread);
+  ASSERT_TRUE(Click("版本一按钮"));
+  ASSERT_TRUE(Click("版本二按钮"));
+  EXPECT_TRUE(backend.RunUntil([&] { return Main("图片框Ex3").picture == Bytes("TWO"); }, 3000));
 }
 
 TEST_F(Pictures, DeadHostLeavesTheDesignPictures) {
