@@ -177,7 +177,7 @@ void Launcher::OpenOperatorPage(const std::string& url, bool registration) {
   }
   // The configuration names web pages; anything that would run or open a
   // local file is not handed to the shell.
-  if (!platform::IsWebAddress(url)) return;
+  if (!platform::IsWebAddress(url) && !platform::IsMailAddress(url)) return;
   platform::ShellOpen(url, "", platform::kShowNormal);
 }
 

@@ -31,6 +31,10 @@ std::string SettingsIniPath(const config::Versions& versions, std::string_view n
   return paths ? paths->iniPath : std::string();
 }
 
+// A read-only Game.ini, or one another program holds open, stays as it was;
+// the player must learn that the choice did not stick.
+void TellNotSaved() { platform::ShowMessage(kNotSavedText, platform::kMbIconError, "错误"); }
+
 }  // namespace
 
 std::string_view DefaultGameIniBytes() { return kDefaultGameIni; }
@@ -71,7 +75,7 @@ void ShowGameSettings(ui::Ui& ui, const config::Versions& versions, std::string_
 void OnWindowModeChanged(const config::Versions& versions, std::string_view settingsVersionName, int state) {
   std::string path = SettingsIniPath(versions, settingsVersionName);
   if (path.empty()) return;
-  (void)platform::WriteIniItem(path, kSection, "WindowMode", state == 1 ? "1" : "0");
+  if (!platform::WriteIniItem(path, kSection, "WindowMode", state == 1 ? "1" : "0")) TellNotSaved();
 }
 
 void OnResolutionSelected(ui::Ui& ui, const config::Versions& versions, std::string_view settingsVersionName,
@@ -81,8 +85,10 @@ void OnResolutionSelected(ui::Ui& ui, const config::Versions& versions, std::str
   if (parts.size() != 2) return;
   std::string path = SettingsIniPath(versions, settingsVersionName);
   if (path.empty() || !platform::FileExists(path)) return;
-  (void)platform::WriteIniItem(path, kSection, "ScreenWidth", parts[0]);
-  (void)platform::WriteIniItem(path, kSection, "ScreenHeight", parts[1]);
+  // Both or neither: the height is not written after a refused width.
+  if (!platform::WriteIniItem(path, kSection, "ScreenWidth", parts[0]) ||
+      !platform::WriteIniItem(path, kSection, "ScreenHeight", parts[1]))
+    TellNotSaved();
 }
 
 }  // namespace games

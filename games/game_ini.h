@@ -28,6 +28,7 @@ void OnWindowModeChanged(const config::Versions& versions, std::string_view sett
 void OnResolutionSelected(ui::Ui& ui, const config::Versions& versions, std::string_view settingsVersionName,
                           int index);
 
+inline constexpr std::string_view kNotSavedText = "设置未能保存：Game.ini 为只读或正被其他程序使用！";
 inline constexpr std::string_view kWindowModeBox = "窗口模式选择框";
 inline constexpr std::string_view kResolutionBox = "分辨率组合框";
 

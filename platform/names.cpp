@@ -76,4 +76,13 @@ bool IsWebAddress(std::string_view url) {
   return !EqualsNoCase(scheme, "file");
 }
 
+bool IsMailAddress(std::string_view url) {
+  constexpr std::string_view kScheme = "mailto:";
+  if (url.size() <= kScheme.size() || !EqualsNoCase(url.substr(0, kScheme.size()), kScheme)) return false;
+  for (unsigned char c : url)
+    if (c < 0x20 || c == 0x7F || c == '\\') return false;
+  std::string_view to = url.substr(kScheme.size());
+  return to.find('@') != std::string_view::npos && to.front() != '/';
+}
+
 }  // namespace platform

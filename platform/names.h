@@ -22,5 +22,8 @@ namespace platform {
 // "scheme://" address other than file:. Local paths, file: addresses and UNC
 // paths from the configuration are refused.
 [[nodiscard]] bool IsWebAddress(std::string_view url);
+// A "mailto:" address (any case) with a recipient: the shell hands it to the
+// mail program, and it names nothing local.
+[[nodiscard]] bool IsMailAddress(std::string_view url);
 
 }  // namespace platform

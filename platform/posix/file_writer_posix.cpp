@@ -59,7 +59,9 @@ bool FileWriter::Close() {
   if (handle_ == kNone) return false;
   int fd = static_cast<int>(handle_);
   handle_ = kNone;
-  return ::close(fd) == 0;
+  // On disk before the rename that publishes the file.
+  bool flushed = ::fsync(fd) == 0;
+  return (::close(fd) == 0) && flushed;
 }
 
 }  // namespace platform

@@ -100,6 +100,9 @@ bool WriteFileBytes(const std::string& path, std::string_view data) {
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view data) {
+  // Like Windows, which refuses to rename over a read-only file.
+  struct stat target;
+  if (::stat(NativePath(path).c_str(), &target) == 0 && (target.st_mode & S_IWUSR) == 0) return false;
   std::string tmp = path + ".tmp~";
   int fd = ::open(NativePath(tmp).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) return false;

@@ -42,7 +42,9 @@ bool FileWriter::Close() {
   if (handle_ == kNone) return false;
   HANDLE h = AsHandle(handle_);
   handle_ = kNone;
-  return ::CloseHandle(h) != 0;
+  // On disk before the rename that publishes the file.
+  bool flushed = ::FlushFileBuffers(h) != 0;
+  return (::CloseHandle(h) != 0) && flushed;
 }
 
 }  // namespace platform

@@ -180,7 +180,8 @@ TEST_F(Panels, WebPageButtons) {
 TEST_F(Panels, LocalPathsFromTheConfigurationAreNeverOpened) {
   for (const char* bad : {"C:\\Windows\\system32\\calc.exe", "file:///C:/Windows/system32/calc.exe",
                           "FILE://server/share/x.exe", "\\\\server\\share\\setup.exe", "..\\game\\x.exe", "C://x",
-                          " http://a/", "notes.txt"}) {
+                          " http://a/", "notes.txt", "mailto:", "mailto:\\\\server\\x.exe", "mailto:nobody",
+                          "mailto://server/share/x.exe"}) {
     shellOpens.clear();
     launcher.OpenOperatorPage(bad, false);
     EXPECT_TRUE(shellOpens.empty()) << bad;
@@ -189,7 +190,7 @@ TEST_F(Panels, LocalPathsFromTheConfigurationAreNeverOpened) {
   }
   EXPECT_TRUE(messages.empty());
   for (const char* good : {"http://a.example/x?y=1", "HTTPS://a.example/", "tencent://message/?uin=1",
-                           "steam://run/1", "ms-settings://x"}) {
+                           "steam://run/1", "ms-settings://x", "mailto:kefu@example.com", "MAILTO:a@b?subject=x"}) {
     shellOpens.clear();
     launcher.OpenOperatorPage(good, false);
     EXPECT_EQ(shellOpens.size(), 1u) << good;

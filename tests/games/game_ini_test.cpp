@@ -97,6 +97,24 @@ TEST_F(GameIni, ChangesAreWrittenKeyByKeyIntoTheExistingFile) {
   EXPECT_EQ(platform::ReadIniItem(Path("Ravik\\Game.ini"), "Config", "WindowMode"), "1");
 }
 
+TEST_F(GameIni, AReadOnlyFileStaysAsItWasAndThePlayerIsTold) {
+  MakeFolder(Path("Ravik"));
+  const std::string before = "[Config]\r\nScreenWidth=1024\r\nScreenHeight=768\r\nWindowMode=1\r\n";
+  WriteText(Path("Ravik\\Game.ini"), before);
+  MakeReadOnly(Path("Ravik\\Game.ini"));
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("游戏设置图片按钮"));
+  ASSERT_TRUE(backend.Tick(WindowId::Settings, "窗口模式选择框"));
+  ASSERT_TRUE(backend.Select(WindowId::Settings, "分辨率组合框", 9));
+  EXPECT_EQ(ReadText(Path("Ravik\\Game.ini")), before);
+  ASSERT_EQ(messages.size(), 2u);
+  for (const auto& m : messages) {
+    EXPECT_EQ(m.text, games::kNotSavedText);
+    EXPECT_EQ(m.caption, "错误");
+  }
+  EXPECT_FALSE(platform::FileExists(Path("Ravik\\Game.ini.tmp~")));
+}
+
 TEST_F(GameIni, ResolutionIsNotWrittenIntoAMissingFileButWindowModeIs) {
   ASSERT_TRUE(Start());
   ASSERT_TRUE(Click("游戏设置图片按钮"));
