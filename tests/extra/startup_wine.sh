@@ -207,5 +207,23 @@ wait_for '! running "$DI/TarnwickLauncher.exe"' 15 && pass "closing the main win
   || fail "program still running after its window was closed"
 stop_all
 
+# 5. Two first starts at the same moment (a double double-click): one copy,
+#    one window, no box.
+rm -f "$LINK"
+start_from "$DL" 'C:\下载\TarnwickLauncher.exe' & first=$!
+start_from "$DL" 'C:\下载\TarnwickLauncher.exe' & again=$!
+wait "$first"; ra=$?
+wait "$again"; rb=$?
+[ "$ra" -eq 0 ] && [ "$rb" -eq 0 ] && pass "two first starts at once both end with 0" \
+  || fail "two first starts ended with $ra and $rb"
+wait_for main_window_shown 20 && sleep 2
+windows=$(xwininfo -root -children 2>/dev/null | grep -c '1334x687+50+50')
+[ "$windows" -eq 1 ] && pass "two first starts at once: one window" || fail "two first starts: $windows windows"
+boxes=$(xdotool search --name '^(错误|提示)$' 2>/dev/null | wc -l)
+[ "$boxes" -eq 0 ] && pass "two first starts at once: no message box" || fail "two first starts: $boxes boxes"
+cmp -s "$EXE" "$DI/TarnwickLauncher.exe" && pass "two first starts at once: the copy is whole" \
+  || fail "two first starts: the copy differs"
+stop_all
+
 echo "startup_wine: $failures failure(s)"
 [ "$failures" -eq 0 ]
