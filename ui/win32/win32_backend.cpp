@@ -70,14 +70,6 @@ void DrawOneToOne(Graphics& g, Bitmap* bmp, int x, int y) {
   g.DrawImage(bmp, Gdiplus::Rect(x, y, w, h), 0, 0, w, h, UnitPixel);
 }
 
-int VersionIndex(std::string_view name) {
-  if (name == "版本一按钮") return 1;
-  if (name == "版本二按钮") return 2;
-  if (name == "版本三按钮") return 3;
-  if (name == "版本四按钮") return 4;
-  return 0;
-}
-
 }  // namespace
 
 Win32Backend::Win32Backend() {
@@ -138,8 +130,8 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
   for (const ui::ControlState* s : states) {
     View v;
     v.state = s;
-    v.art = ArtFor(*s->design);
-    v.index = VersionIndex(s->design->name);
+    v.art = ArtFor(s->design->role);
+    v.index = VersionIndex(s->design->role);
     v.rect = RectF(static_cast<REAL>(s->design->rect.x), static_cast<REAL>(s->design->rect.y),
                    static_cast<REAL>(s->design->rect.w), static_cast<REAL>(s->design->rect.h));
     w.views.push_back(std::move(v));
@@ -495,7 +487,7 @@ void Win32Backend::DrawView(Win& w, Graphics& g, View& v) {
     }
     case ui::Kind::LabelEx:
       design();
-      PaintLabel(g, v.rect, Widen(s.text), Widen(s.design->font), LabelStyleFor(*s.design));
+      PaintLabel(g, v.rect, Widen(s.text), Widen(s.design->font), LabelStyleFor(s.design->role));
       break;
     case ui::Kind::ImageButtonEx: {
       Look look = Look::Normal;
