@@ -48,6 +48,41 @@ enum class Prop : std::uint8_t {
   Address,       // web page shown by a WebBrowserEx
 };
 
+// The look a control is drawn with. The design carries it, so renaming a
+// control cannot change how it looks. None: kinds with a single look
+// (windows, check and combo boxes, progress bars, browsers, timers).
+enum class Role : std::uint8_t {
+  None,
+  // buttons
+  Button,  // plain, no text
+  LinkButton,
+  Minimise,
+  Close,
+  DialogClose,
+  Version1,
+  Version2,
+  Version3,
+  Version4,
+  StartButton,
+  InstallButton,
+  // pictures
+  Picture,  // plain
+  Logo,
+  Separator,
+  Background,
+  Banner,
+  Decoration,
+  ServerPanel,
+  // labels
+  Label,  // plain text
+  AgeNotice,
+  NoticeTitle,
+  NoticeLine,
+  ServerCaption,
+  LastLogin,
+  ProgressText,
+};
+
 struct Rect {
   int x, y, w, h;
 };
@@ -59,6 +94,7 @@ struct ControlSpec {
   std::string_view container;   // empty: the window itself
   std::string_view text;        // design text
   std::string_view font;        // empty: the default face
+  Role role;
 };
 
 struct WindowSpec {

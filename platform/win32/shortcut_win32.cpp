@@ -9,9 +9,11 @@
 
 #include "platform/fs.h"
 #include "platform/shortcut.h"
+#include "platform/win32/com_ptr.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
+using win32::ComPtr;
 using win32::Narrow;
 using win32::Widen;
 
@@ -32,26 +34,9 @@ class ComScope {
   HRESULT hr_;
 };
 
-template <class T>
-class ComPtr {
- public:
-  ComPtr() = default;
-  ~ComPtr() {
-    if (p_) p_->Release();
-  }
-  ComPtr(const ComPtr&) = delete;
-  ComPtr& operator=(const ComPtr&) = delete;
-  T** out() { return &p_; }
-  T* operator->() const { return p_; }
-  explicit operator bool() const { return p_ != nullptr; }
-
- private:
-  T* p_ = nullptr;
-};
-
 bool OpenLink(ComPtr<IShellLinkW>& link) {
   HRESULT hr = ::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                  reinterpret_cast<void**>(link.out()));
+                                  link.out_void());
   return SUCCEEDED(hr) && link;
 }
 
@@ -65,7 +50,7 @@ bool CreateShortcut(const std::string& linkPath, const std::string& target, cons
   if (FAILED(link->SetPath(Widen(target).c_str()))) return false;
   if (FAILED(link->SetWorkingDirectory(Widen(workingDirectory).c_str()))) return false;
   ComPtr<IPersistFile> file;
-  if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.out()))) || !file)
+  if (FAILED(link->QueryInterface(IID_IPersistFile, file.out_void())) || !file)
     return false;
   if (FAILED(file->Save(Widen(linkPath).c_str(), TRUE))) return false;
   return FileExists(linkPath);
@@ -77,7 +62,7 @@ bool ReadShortcut(const std::string& linkPath, ShortcutInfo& info) {
   ComPtr<IShellLinkW> link;
   if (!OpenLink(link)) return false;
   ComPtr<IPersistFile> file;
-  if (FAILED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(file.out()))) || !file)
+  if (FAILED(link->QueryInterface(IID_IPersistFile, file.out_void())) || !file)
     return false;
   if (FAILED(file->Load(Widen(linkPath).c_str(), STGM_READ))) return false;
   std::wstring buf(32768, L'\0');

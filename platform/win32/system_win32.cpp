@@ -226,10 +226,9 @@ namespace platform {
 std::vector<std::string> CommandLineArgs(int, char**) {
   std::vector<std::string> out;
   int n = 0;
-  LPWSTR* w = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  win32::UniqueArgv w(::CommandLineToArgvW(::GetCommandLineW(), &n));
   if (!w) return out;
-  for (int i = 0; i < n; ++i) out.push_back(win32::Narrow(w[i]));
-  ::LocalFree(w);
+  for (int i = 0; i < n; ++i) out.push_back(win32::Narrow(w.get()[i]));
   return out;
 }
 }  // namespace platform

@@ -58,11 +58,90 @@ struct GdiObjectTraits {
   static Type Invalid() { return nullptr; }
   static void Close(Type h) { ::DeleteObject(h); }
 };
+struct WindowTraits {
+  using Type = HWND;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { ::DestroyWindow(h); }
+};
+struct ArgvTraits {  // CommandLineToArgvW's array
+  using Type = LPWSTR*;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { ::LocalFree(h); }
+};
 
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
 using UniqueMemoryDc = UniqueHandle<WindowDcTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
+using UniqueWindow = UniqueHandle<WindowTraits>;
+using UniqueArgv = UniqueHandle<ArgvTraits>;
+
+// Selects an object into a DC and puts the previous one back on destruction,
+// so a DC is never deleted with our bitmap still in it.
+class SelectedObject {
+ public:
+  SelectedObject() noexcept = default;
+  SelectedObject(HDC dc, HGDIOBJ object) noexcept : dc_(dc), old_(dc && object ? ::SelectObject(dc, object) : nullptr) {
+    if (!old_ || old_ == HGDI_ERROR) {
+      dc_ = nullptr;
+      old_ = nullptr;
+    }
+  }
+  ~SelectedObject() { reset(); }
+  SelectedObject(const SelectedObject&) = delete;
+  SelectedObject& operator=(const SelectedObject&) = delete;
+  SelectedObject(SelectedObject&& o) noexcept
+      : dc_(std::exchange(o.dc_, nullptr)), old_(std::exchange(o.old_, nullptr)) {}
+  SelectedObject& operator=(SelectedObject&& o) noexcept {
+    if (this != &o) {
+      reset();
+      dc_ = std::exchange(o.dc_, nullptr);
+      old_ = std::exchange(o.old_, nullptr);
+    }
+    return *this;
+  }
+  void reset() noexcept {
+    if (dc_) ::SelectObject(dc_, old_);
+    dc_ = nullptr;
+    old_ = nullptr;
+  }
+
+ private:
+  HDC dc_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+};
+
+// GetDC's answer goes back through ReleaseDC with the same window.
+class WindowDc {
+ public:
+  explicit WindowDc(HWND hwnd) noexcept : hwnd_(hwnd), dc_(::GetDC(hwnd)) {}
+  ~WindowDc() {
+    if (dc_) ::ReleaseDC(hwnd_, dc_);
+  }
+  WindowDc(const WindowDc&) = delete;
+  WindowDc& operator=(const WindowDc&) = delete;
+  HDC get() const noexcept { return dc_; }
+
+ private:
+  HWND hwnd_;
+  HDC dc_;
+};
+
+// BeginPaint paired with EndPaint on every way out of a WM_PAINT handler.
+class PaintDc {
+ public:
+  explicit PaintDc(HWND hwnd) noexcept : hwnd_(hwnd), dc_(::BeginPaint(hwnd, &ps_)) {}
+  ~PaintDc() { ::EndPaint(hwnd_, &ps_); }
+  PaintDc(const PaintDc&) = delete;
+  PaintDc& operator=(const PaintDc&) = delete;
+  HDC get() const noexcept { return dc_; }
+  const RECT& dirty() const noexcept { return ps_.rcPaint; }
+
+ private:
+  HWND hwnd_;
+  PAINTSTRUCT ps_{};
+  HDC dc_;
+};
 
 }  // namespace platform::win32

@@ -17,10 +17,18 @@
 #include <vector>
 
 #include "platform/http_transport.h"
+#include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 
 namespace platform {
 namespace {
+
+struct WinHttpHandleTraits {
+  using Type = HINTERNET;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { ::WinHttpCloseHandle(h); }
+};
+using UniqueWinHttpHandle = win32::UniqueHandle<WinHttpHandleTraits>;
 
 class WinHttpTransport final : public HttpTransport {
  public:
@@ -64,9 +72,10 @@ class WinHttpTransport final : public HttpTransport {
 
   std::shared_ptr<State> st_ = std::make_shared<State>();
 
-  HINTERNET session_ = nullptr;
-  HINTERNET connection_ = nullptr;
-  HINTERNET request_ = nullptr;
+  // Close() ends them request first; declared so that destruction would too.
+  UniqueWinHttpHandle session_;
+  UniqueWinHttpHandle connection_;
+  UniqueWinHttpHandle request_;
   int stallLimitMs_ = kDefaultStallLimitMs;
   int status_ = 0;
   std::int64_t contentLength_ = -1;
@@ -147,10 +156,7 @@ bool WinHttpTransport::Wait(const char* what) {
   return Fail(cancelled ? std::string(what) + " cancelled" : std::string(what) + " stalled", 0);
 }
 
-void WinHttpTransport::CloseRequest() {
-  if (request_) ::WinHttpCloseHandle(request_);
-  request_ = nullptr;
-}
+void WinHttpTransport::CloseRequest() { request_.reset(); }
 
 bool WinHttpTransport::Send(const HttpGetRequest& request) {
   if (session_) return Fail("Send (twice)", 0);
@@ -170,18 +176,18 @@ bool WinHttpTransport::Send(const HttpGetRequest& request) {
   std::wstring object = parts.dwUrlPathLength ? std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) : L"/";
   if (parts.dwExtraInfoLength) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
 
-  session_ = ::WinHttpOpen(win32::Widen(request.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
-                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC);
+  session_.reset(::WinHttpOpen(win32::Widen(request.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
+                           WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (!session_) return Fail("WinHttpOpen", ::GetLastError());
   int t = request.stallLimitMs;
-  ::WinHttpSetTimeouts(session_, t, t, t, t);
-  connection_ = ::WinHttpConnect(session_, host.c_str(), parts.nPort, 0);
+  ::WinHttpSetTimeouts(session_.get(), t, t, t, t);
+  connection_.reset(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
   if (!connection_) return Fail("WinHttpConnect", ::GetLastError());
   DWORD flags = parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0;
-  HINTERNET req = ::WinHttpOpenRequest(connection_, L"GET", object.c_str(), L"HTTP/1.1", WINHTTP_NO_REFERER,
-                                       WINHTTP_DEFAULT_ACCEPT_TYPES, flags);
-  if (!req) return Fail("WinHttpOpenRequest", ::GetLastError());
-  request_ = req;
+  request_.reset(::WinHttpOpenRequest(connection_.get(), L"GET", object.c_str(), L"HTTP/1.1", WINHTTP_NO_REFERER,
+                                      WINHTTP_DEFAULT_ACCEPT_TYPES, flags));
+  if (!request_) return Fail("WinHttpOpenRequest", ::GetLastError());
+  HINTERNET req = request_.get();
   // The session's time-outs do not reach the request everywhere: set them here too.
   ::WinHttpSetTimeouts(req, t, t, t, t);
   DWORD receive = static_cast<DWORD>(t);
@@ -239,7 +245,7 @@ bool WinHttpTransport::Send(const HttpGetRequest& request) {
 
 bool WinHttpTransport::QueryDataAvailable(std::uint32_t& avail) {
   avail = 0;
-  HINTERNET r = request_;
+  HINTERNET r = request_.get();
   {
     std::lock_guard<std::mutex> lock(st_->mutex);
     if (st_->cancelled || !r) return Fail("cancelled", 0);
@@ -254,7 +260,7 @@ bool WinHttpTransport::QueryDataAvailable(std::uint32_t& avail) {
 
 bool WinHttpTransport::ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) {
   read = 0;
-  HINTERNET r = request_;
+  HINTERNET r = request_.get();
   {
     std::lock_guard<std::mutex> lock(st_->mutex);
     if (st_->cancelled || !r) return Fail("cancelled", 0);
@@ -277,9 +283,8 @@ void WinHttpTransport::Cancel() {
 
 void WinHttpTransport::Close() {
   CloseRequest();
-  if (connection_) ::WinHttpCloseHandle(connection_);
-  if (session_) ::WinHttpCloseHandle(session_);
-  connection_ = session_ = nullptr;
+  connection_.reset();
+  session_.reset();
 }
 
 }  // namespace

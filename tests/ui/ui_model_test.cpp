@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <map>
 #include <set>
 #include <thread>
 
@@ -52,6 +53,40 @@ TEST(Designs, SpotChecksAgainstTheDesign) {
   ASSERT_EQ(res.size(), 10u);
   EXPECT_EQ(res[2], "1024×768");
   EXPECT_EQ(res[2].substr(4, 2), "\xC3\x97");  // U+00D7, not the letter x
+}
+
+TEST(Designs, EveryControlCarriesTheLookOfItsKind) {
+  // The renderer draws from the role alone: a forgotten or misplaced entry
+  // would give a control the wrong or the plain look.
+  using R = ui::Role;
+  const std::set<R> buttons = {R::LinkButton, R::Minimise,   R::Close,       R::DialogClose,  R::Version1,
+                               R::Version2,   R::Version3,   R::Version4,    R::StartButton,  R::InstallButton};
+  const std::set<R> pictures = {R::Logo, R::Separator, R::Background, R::Banner, R::Decoration, R::ServerPanel};
+  const std::set<R> labels = {R::Label,         R::AgeNotice, R::NoticeTitle, R::NoticeLine,
+                              R::ServerCaption, R::LastLogin, R::ProgressText};
+  std::map<R, int> uses;
+  for (WindowId id : {WindowId::Main, WindowId::Settings, WindowId::Prompt}) {
+    for (const auto& c : ui::DesignOf(id).controls) {
+      switch (c.kind) {
+        case Kind::ImageButtonEx: EXPECT_TRUE(buttons.count(c.role)) << c.name; break;
+        case Kind::PictureBoxEx: EXPECT_TRUE(pictures.count(c.role)) << c.name; break;
+        case Kind::LabelEx: EXPECT_TRUE(labels.count(c.role)) << c.name; break;
+        default: EXPECT_EQ(c.role, R::None) << c.name; break;
+      }
+      ++uses[c.role];
+    }
+  }
+  const std::pair<R, int> expected[] = {
+      {R::LinkButton, 5},  {R::Minimise, 1},    {R::Close, 1},         {R::DialogClose, 2},   {R::Version1, 1},
+      {R::Version2, 1},    {R::Version3, 1},    {R::Version4, 1},      {R::StartButton, 4},   {R::InstallButton, 4},
+      {R::Logo, 1},        {R::Separator, 3},   {R::Background, 1},    {R::Banner, 1},        {R::Decoration, 1},
+      {R::ServerPanel, 1}, {R::Label, 3},       {R::AgeNotice, 1},     {R::NoticeTitle, 1},   {R::NoticeLine, 2},
+      {R::ServerCaption, 1}, {R::LastLogin, 1}, {R::ProgressText, 1},  {R::None, 8},
+  };
+  for (auto [role, count] : expected) EXPECT_EQ(uses[role], count) << static_cast<int>(role);
+  // Same name, different looks: the caption on the server panel and the settings label.
+  EXPECT_EQ(ui::FindSpec(WindowId::Main, "标签Ex2")->role, R::ServerCaption);
+  EXPECT_EQ(ui::FindSpec(WindowId::Settings, "标签Ex2")->role, R::Label);
 }
 
 class HeadlessUi : public ::testing::Test {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -47,18 +48,20 @@ TEST(Win32Pictures, DecodesBytesAndRejectsJunk) {
 }
 
 TEST(Win32Artwork, EveryButtonAndPictureOfTheDesignsHasItsOwnArt) {
-  // A renamed control would silently fall back to the plain look.
+  // Every role the designs use maps to a look of its own, never the plain one.
   using ui::win32::Art;
   int versions = 0, starts = 0, installs = 0, links = 0;
+  std::set<int> versionIndices;
   for (WindowId id : {WindowId::Main, WindowId::Settings, WindowId::Prompt}) {
     for (const ui::ControlSpec& c : ui::DesignOf(id).controls) {
-      Art art = ui::win32::ArtFor(c);
-      if (c.kind == ui::Kind::ImageButtonEx) {
+      Art art = ui::win32::ArtFor(c.role);
+      if (c.kind == ui::Kind::ImageButtonEx || c.kind == ui::Kind::PictureBoxEx) {
+        EXPECT_NE(art, Art::None) << c.name;
         EXPECT_NE(art, Art::Button) << c.name;
-      }
-      if (c.kind == ui::Kind::PictureBoxEx) {
         EXPECT_NE(art, Art::Picture) << c.name;
       }
+      if (c.kind == ui::Kind::LabelEx) EXPECT_EQ(art, Art::None) << c.name;
+      if (art == Art::VersionButton) versionIndices.insert(ui::win32::VersionIndex(c.role));
       versions += art == Art::VersionButton;
       starts += art == Art::StartButton;
       installs += art == Art::InstallButton;
@@ -66,9 +69,21 @@ TEST(Win32Artwork, EveryButtonAndPictureOfTheDesignsHasItsOwnArt) {
     }
   }
   EXPECT_EQ(versions, 4);
+  EXPECT_EQ(versionIndices, (std::set<int>{1, 2, 3, 4}));
   EXPECT_EQ(starts, 4);
   EXPECT_EQ(installs, 4);
   EXPECT_EQ(links, 5);
+}
+
+TEST(Win32Artwork, LabelRolesKeepTheirOwnStyles) {
+  // The styled labels must not fall back to the plain label's text.
+  using R = ui::Role;
+  auto plain = ui::win32::LabelStyleFor(R::Label);
+  for (R role : {R::AgeNotice, R::NoticeTitle, R::NoticeLine, R::ServerCaption, R::LastLogin, R::ProgressText}) {
+    auto s = ui::win32::LabelStyleFor(role);
+    EXPECT_TRUE(s.size != plain.size || s.style != plain.style || s.colour != plain.colour)
+        << static_cast<int>(role);
+  }
 }
 
 class Win32Ui : public ::testing::Test {

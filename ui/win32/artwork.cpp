@@ -451,24 +451,39 @@ void Cross(Graphics& g, float cx, float cy, float half, ARGB colour, float width
 
 }  // namespace
 
-Art ArtFor(const ui::ControlSpec& design) {
-  std::string_view n = design.name;
-  auto starts = [&](std::string_view p) { return n.substr(0, p.size()) == p; };
-  if (n == "LOGO图片框") return Art::Logo;
-  if (n == "图片按钮Ex4") return Art::Minimise;
-  if (n == "图片按钮Ex5") return Art::Close;
-  if (n == "图片框Ex4" || n == "图片框Ex5" || n == "图片框Ex6") return Art::Separator;
-  if (n == "图片框Ex3") return Art::Background;
-  if (n == "图片框Ex2") return Art::Banner;
-  if (n == "图片框Ex7") return Art::Decoration;
-  if (n == "图片框Ex1") return Art::ServerPanel;
-  if (starts("开始游戏按钮")) return Art::StartButton;
-  if (starts("安装游戏按钮")) return Art::InstallButton;
-  if (starts("版本") && design.kind == ui::Kind::ImageButtonEx) return Art::VersionButton;
-  if (n == "游戏设置窗口关闭按钮" || n == "提示窗口关闭按钮") return Art::DialogClose;
-  if (design.kind == ui::Kind::ImageButtonEx) return design.text.empty() ? Art::Button : Art::LinkButton;
-  if (design.kind == ui::Kind::PictureBoxEx) return Art::Picture;
-  return Art::None;
+Art ArtFor(ui::Role role) {
+  using R = ui::Role;
+  switch (role) {
+    case R::Button: return Art::Button;
+    case R::LinkButton: return Art::LinkButton;
+    case R::Minimise: return Art::Minimise;
+    case R::Close: return Art::Close;
+    case R::DialogClose: return Art::DialogClose;
+    case R::Version1:
+    case R::Version2:
+    case R::Version3:
+    case R::Version4: return Art::VersionButton;
+    case R::StartButton: return Art::StartButton;
+    case R::InstallButton: return Art::InstallButton;
+    case R::Picture: return Art::Picture;
+    case R::Logo: return Art::Logo;
+    case R::Separator: return Art::Separator;
+    case R::Background: return Art::Background;
+    case R::Banner: return Art::Banner;
+    case R::Decoration: return Art::Decoration;
+    case R::ServerPanel: return Art::ServerPanel;
+    default: return Art::None;  // labels and single-look kinds
+  }
+}
+
+int VersionIndex(ui::Role role) {
+  switch (role) {
+    case ui::Role::Version1: return 1;
+    case ui::Role::Version2: return 2;
+    case ui::Role::Version3: return 3;
+    case ui::Role::Version4: return 4;
+    default: return 0;
+  }
 }
 
 bool IsStaticArt(Art art) {
@@ -593,15 +608,16 @@ void PaintButton(Graphics& g, Art art, const RectF& r, Look look, std::wstring_v
   }
 }
 
-LabelStyle LabelStyleFor(const ui::ControlSpec& design) {
-  std::string_view n = design.name;
-  if (n == "适龄提示标签") return {12, FontStyleRegular, 0xFF9AA6B8};
-  if (n == "公告标签1") return {16, FontStyleBold, kGold};
-  if (n == "公告标签2" || n == "公告标签3") return {13, FontStyleRegular, 0xFF8C97A9};
-  if (n == "标签Ex2" && design.container == "图片框Ex1") return {15, FontStyleRegular, 0xFFC9D3E2};
-  if (n == "最近登录标签") return {16, FontStyleBold, kGoldHi};
-  if (n == "透明标签_进度") return {13, FontStyleRegular, 0xFFDCE6F2};
-  return {15, FontStyleRegular, kText};
+LabelStyle LabelStyleFor(ui::Role role) {
+  switch (role) {
+    case ui::Role::AgeNotice: return {12, FontStyleRegular, 0xFF9AA6B8};
+    case ui::Role::NoticeTitle: return {16, FontStyleBold, kGold};
+    case ui::Role::NoticeLine: return {13, FontStyleRegular, 0xFF8C97A9};
+    case ui::Role::ServerCaption: return {15, FontStyleRegular, 0xFFC9D3E2};
+    case ui::Role::LastLogin: return {16, FontStyleBold, kGoldHi};
+    case ui::Role::ProgressText: return {13, FontStyleRegular, 0xFFDCE6F2};
+    default: return {15, FontStyleRegular, kText};
+  }
 }
 
 void PaintLabel(Graphics& g, const RectF& r, std::wstring_view text, std::wstring_view face, const LabelStyle& s) {

@@ -12,12 +12,14 @@ namespace ui::win32 {
 
 enum class Look { Normal, Hover, Pressed, Selected, Disabled };
 
-// What a control looks like; chosen from its name and kind.
+// What a button or picture looks like, from the role its design gives it.
 enum class Art {
   None, Logo, LinkButton, Minimise, Close, VersionButton, Separator, Background, Banner, Decoration,
   ServerPanel, StartButton, InstallButton, DialogClose, Button, Picture,
 };
-Art ArtFor(const ui::ControlSpec& design);
+Art ArtFor(ui::Role role);
+// 1-4 for the version buttons, else 0.
+int VersionIndex(ui::Role role);
 // Art that is costly to draw and never changes: the caller caches it.
 bool IsStaticArt(Art art);
 
@@ -35,7 +37,7 @@ struct LabelStyle {
   int style;  // Gdiplus::FontStyle
   Gdiplus::ARGB colour;
 };
-LabelStyle LabelStyleFor(const ui::ControlSpec& design);
+LabelStyle LabelStyleFor(ui::Role role);
 void PaintLabel(Gdiplus::Graphics& g, const Gdiplus::RectF& r, std::wstring_view text, std::wstring_view face,
                 const LabelStyle& style);
 

@@ -3,8 +3,15 @@
 #include <exdisp.h>
 #include <ole2.h>
 
+#include "platform/win32/com_ptr.h"
+#include "platform/win32/unique_handle.h"
+
 namespace ui::win32 {
 namespace {
+
+using platform::win32::ComPtr;
+using platform::win32::UniqueBstr;
+using platform::win32::UniqueWindow;
 
 constexpr wchar_t kHostClass[] = L"TarnwickBrowserHost";
 
@@ -95,55 +102,53 @@ class Site final : public IOleClientSite, public IOleInPlaceSite, public IOleInP
   ULONG refs_ = 1;
 };
 
+// Detaches the object from its site; the owners then release the browser,
+// the object, the site and last the window.
+void CloseObject(IOleObject* object) {
+  object->Close(OLECLOSE_NOSAVE);
+  object->SetClientSite(nullptr);
+}
+
 class Host final : public BrowserHost {
  public:
-  Host(HWND hwnd, Site* site, IOleObject* object, IWebBrowser2* browser)
-      : hwnd_(hwnd), site_(site), object_(object), browser_(browser) {}
+  Host(UniqueWindow hwnd, ComPtr<Site> site, ComPtr<IOleObject> object, ComPtr<IWebBrowser2> browser)
+      : hwnd_(std::move(hwnd)), site_(std::move(site)), object_(std::move(object)), browser_(std::move(browser)) {}
   ~Host() override {
     browser_->Stop();
-    object_->Close(OLECLOSE_NOSAVE);
-    object_->SetClientSite(nullptr);
-    browser_->Release();
-    object_->Release();
-    site_->Release();
-    ::DestroyWindow(hwnd_);
+    CloseObject(object_.get());
   }
-  HWND hwnd() const override { return hwnd_; }
+  HWND hwnd() const override { return hwnd_.get(); }
   void SetBounds(const RECT& r) override {
-    ::MoveWindow(hwnd_, r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
-    IOleInPlaceObject* inplace = nullptr;
-    if (SUCCEEDED(object_->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inplace)))) {
+    ::MoveWindow(hwnd_.get(), r.left, r.top, r.right - r.left, r.bottom - r.top, TRUE);
+    ComPtr<IOleInPlaceObject> inplace;
+    if (SUCCEEDED(object_->QueryInterface(IID_IOleInPlaceObject, inplace.out_void())) && inplace) {
       RECT client{0, 0, r.right - r.left, r.bottom - r.top};
       inplace->SetObjectRects(&client, &client);
-      inplace->Release();
     }
   }
-  void Show(bool visible) override { ::ShowWindow(hwnd_, visible ? SW_SHOWNA : SW_HIDE); }
+  void Show(bool visible) override { ::ShowWindow(hwnd_.get(), visible ? SW_SHOWNA : SW_HIDE); }
   void Navigate(const std::wstring& address) override {
-    BSTR url = ::SysAllocString(address.empty() ? L"about:blank" : address.c_str());
+    UniqueBstr url(::SysAllocString(address.empty() ? L"about:blank" : address.c_str()));
     VARIANT empty;
     ::VariantInit(&empty);
-    browser_->Navigate(url, &empty, &empty, &empty, &empty);
-    ::SysFreeString(url);
+    browser_->Navigate(url.get(), &empty, &empty, &empty, &empty);
   }
 
  private:
-  HWND hwnd_;
-  Site* site_;
-  IOleObject* object_;
-  IWebBrowser2* browser_;
+  // Released in reverse: browser, object, site, window.
+  UniqueWindow hwnd_;
+  ComPtr<Site> site_;
+  ComPtr<IOleObject> object_;
+  ComPtr<IWebBrowser2> browser_;
 };
 
 // The HTML engine itself: with it missing the browser object may still be
 // created but shows nothing, so probe it first.
 bool HtmlEngineAvailable() {
   static const CLSID kHtmlDocument = {0x25336920, 0x03F9, 0x11CF, {0x8F, 0xD0, 0x00, 0xAA, 0x00, 0x68, 0x6F, 0x13}};
-  IUnknown* doc = nullptr;
-  HRESULT hr = ::CoCreateInstance(kHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
-                                  reinterpret_cast<void**>(&doc));
-  if (FAILED(hr) || !doc) return false;
-  doc->Release();
-  return true;
+  ComPtr<IUnknown> doc;
+  HRESULT hr = ::CoCreateInstance(kHtmlDocument, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, doc.out_void());
+  return SUCCEEDED(hr) && doc;
 }
 
 }  // namespace
@@ -165,33 +170,28 @@ std::unique_ptr<BrowserHost> CreateBrowserHost(HWND parent) {
     wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
     registered = ::RegisterClassW(&wc) != 0;
   }
-  HWND hwnd = ::CreateWindowExW(0, kHostClass, L"", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 16, 16,
-                                parent, nullptr, ::GetModuleHandleW(nullptr), nullptr);
+  UniqueWindow hwnd(::CreateWindowExW(0, kHostClass, L"", WS_CHILD | WS_CLIPCHILDREN | WS_CLIPSIBLINGS, 0, 0, 16,
+                                      16, parent, nullptr, ::GetModuleHandleW(nullptr), nullptr));
   if (!hwnd) return nullptr;
-  Site* site = new Site(hwnd);
-  IOleObject* object = nullptr;
-  IWebBrowser2* browser = nullptr;
+  // Declared in the order the failure path must release them in reverse.
+  ComPtr<Site> site(new Site(hwnd.get()));
+  ComPtr<IOleObject> object;
+  ComPtr<IWebBrowser2> browser;
   RECT rc{0, 0, 16, 16};
   bool ok = SUCCEEDED(::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                         reinterpret_cast<void**>(&object))) &&
-            SUCCEEDED(object->SetClientSite(site)) &&
-            SUCCEEDED(::OleSetContainedObject(object, TRUE)) &&
-            SUCCEEDED(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, hwnd, &rc)) &&
-            SUCCEEDED(object->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&browser)));
+                                         object.out_void())) &&
+            SUCCEEDED(object->SetClientSite(site.get())) &&
+            SUCCEEDED(::OleSetContainedObject(object.get(), TRUE)) &&
+            SUCCEEDED(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site.get(), 0, hwnd.get(), &rc)) &&
+            SUCCEEDED(object->QueryInterface(IID_IWebBrowser2, browser.out_void())) && browser;
   if (!ok) {
-    if (object) {
-      object->Close(OLECLOSE_NOSAVE);
-      object->SetClientSite(nullptr);
-      object->Release();
-    }
-    site->Release();
-    ::DestroyWindow(hwnd);
+    if (object) CloseObject(object.get());
     return nullptr;
   }
   // No script-error or other dialogs from pages.
   browser->put_Silent(VARIANT_TRUE);
   browser->put_RegisterAsDropTarget(VARIANT_FALSE);
-  return std::make_unique<Host>(hwnd, site, object, browser);
+  return std::make_unique<Host>(std::move(hwnd), std::move(site), std::move(object), std::move(browser));
 }
 
 }  // namespace ui::win32

@@ -6,6 +6,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/win32/com_ptr.h"
+
 namespace ui::win32 {
 namespace {
 
@@ -57,9 +59,10 @@ const Gdiplus::FontFamily* FamilyFor(std::wstring_view face) {
 
 std::unique_ptr<Gdiplus::Bitmap> DecodePicture(std::span<const std::uint8_t> bytes) {
   if (bytes.size() < 8 || bytes.size() > 0x7fffffff || !EnsureGdiplus()) return nullptr;
-  IStream* stream = ::SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size()));
+  platform::win32::ComPtr<IStream> stream(::SHCreateMemStream(bytes.data(), static_cast<UINT>(bytes.size())));
   if (!stream) return nullptr;
-  std::unique_ptr<Gdiplus::Bitmap> decoded(Gdiplus::Bitmap::FromStream(stream));
+  // The decoded image reads from the stream: it goes first.
+  std::unique_ptr<Gdiplus::Bitmap> decoded(Gdiplus::Bitmap::FromStream(stream.get()));
   std::unique_ptr<Gdiplus::Bitmap> out;
   if (decoded && decoded->GetLastStatus() == Gdiplus::Ok && decoded->GetWidth() > 0 && decoded->GetHeight() > 0) {
     // Copy the first frame so the result does not depend on the stream.
@@ -73,8 +76,6 @@ std::unique_ptr<Gdiplus::Bitmap> DecodePicture(std::span<const std::uint8_t> byt
       out.reset();
     }
   }
-  decoded.reset();
-  stream->Release();
   return out;
 }
 

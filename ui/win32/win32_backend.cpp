@@ -15,7 +15,13 @@ namespace ui::win32 {
 namespace {
 
 using namespace Gdiplus;
+using platform::win32::PaintDc;
+using platform::win32::SelectedObject;
+using platform::win32::UniqueGdiObject;
+using platform::win32::UniqueMemoryDc;
+using platform::win32::UniqueWindow;
 using platform::win32::Widen;
+using platform::win32::WindowDc;
 
 constexpr wchar_t kWindowClass[] = L"TarnwickSkinWindow";
 constexpr wchar_t kDropClass[] = L"TarnwickDropList";
@@ -35,9 +41,7 @@ int MonitorDpi(HMONITOR monitor) {
   }();
   UINT x = 0, y = 0;
   if (fn && monitor && SUCCEEDED(fn(monitor, 0, &x, &y)) && x > 0) return static_cast<int>(x);
-  HDC screen = ::GetDC(nullptr);
-  int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
-  ::ReleaseDC(nullptr, screen);
+  int dpi = ::GetDeviceCaps(WindowDc(nullptr).get(), LOGPIXELSX);
   return dpi > 0 ? dpi : 96;
 }
 
@@ -64,14 +68,6 @@ void SetupQuality(Graphics& g) {
 void DrawOneToOne(Graphics& g, Bitmap* bmp, int x, int y) {
   int w = static_cast<int>(bmp->GetWidth()), h = static_cast<int>(bmp->GetHeight());
   g.DrawImage(bmp, Gdiplus::Rect(x, y, w, h), 0, 0, w, h, UnitPixel);
-}
-
-int VersionIndex(std::string_view name) {
-  if (name == "版本一按钮") return 1;
-  if (name == "版本二按钮") return 2;
-  if (name == "版本三按钮") return 3;
-  if (name == "版本四按钮") return 4;
-  return 0;
 }
 
 }  // namespace
@@ -102,7 +98,7 @@ Win32Backend::Win32Backend() {
   kc.hInstance = inst;
   kc.lpszClassName = kWakeClass;
   ::RegisterClassExW(&kc);
-  wakeWindow_ = ::CreateWindowExW(0, kWakeClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst, this);
+  wakeWindow_.reset(::CreateWindowExW(0, kWakeClass, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, inst, this));
   for (int i = 0; i < ui::kWindowCount; ++i) {
     windows_[i].owner = this;
     windows_[i].id = static_cast<ui::WindowId>(i);
@@ -111,8 +107,8 @@ Win32Backend::Win32Backend() {
 
 Win32Backend::~Win32Backend() {
   for (int i = 0; i < ui::kWindowCount; ++i)
-    if (windows_[i].hwnd) DestroyWindowFor(static_cast<ui::WindowId>(i));
-  if (wakeWindow_) ::DestroyWindow(wakeWindow_);
+    if (windows_[i].hwnd.get()) DestroyWindowFor(static_cast<ui::WindowId>(i));
+  wakeWindow_.reset();
   if (oleReady_) ::OleUninitialize();
 }
 
@@ -120,7 +116,7 @@ Win32Backend::~Win32Backend() {
 
 bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
   Win& w = W(id);
-  if (w.hwnd) DestroyWindowFor(id);
+  if (w.hwnd.get()) DestroyWindowFor(id);
   const ui::WindowSpec& layout = ui::DesignOf(id);
   w.modal = modal;
   w.designW = layout.width;
@@ -134,8 +130,8 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
   for (const ui::ControlState* s : states) {
     View v;
     v.state = s;
-    v.art = ArtFor(*s->design);
-    v.index = VersionIndex(s->design->name);
+    v.art = ArtFor(s->design->role);
+    v.index = VersionIndex(s->design->role);
     v.rect = RectF(static_cast<REAL>(s->design->rect.x), static_cast<REAL>(s->design->rect.y),
                    static_cast<REAL>(s->design->rect.w), static_cast<REAL>(s->design->rect.h));
     w.views.push_back(std::move(v));
@@ -153,11 +149,14 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
 
   POINT origin{50, 50};
   HMONITOR monitor = ::MonitorFromPoint(origin, MONITOR_DEFAULTTOPRIMARY);
-  HWND owner = id == ui::WindowId::Main ? nullptr : W(ui::WindowId::Main).hwnd;
-  w.hwnd = ::CreateWindowExW(id == ui::WindowId::Main ? WS_EX_APPWINDOW : 0, kWindowClass,
-                             Widen(layout.title).c_str(), WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU | WS_CLIPCHILDREN,
-                             layout.x, layout.y, layout.width, layout.height, owner, nullptr, ::GetModuleHandleW(nullptr), &w);
-  if (!w.hwnd) {
+  HWND owner = id == ui::WindowId::Main ? nullptr : W(ui::WindowId::Main).hwnd.get();
+  // WM_NCCREATE hands the window to w.hwnd.get() before this returns.
+  HWND created = ::CreateWindowExW(id == ui::WindowId::Main ? WS_EX_APPWINDOW : 0, kWindowClass,
+                                   Widen(layout.title).c_str(), WS_POPUP | WS_MINIMIZEBOX | WS_SYSMENU | WS_CLIPCHILDREN,
+                                   layout.x, layout.y, layout.width, layout.height, owner, nullptr,
+                                   ::GetModuleHandleW(nullptr), &w);
+  if (!created) {
+    (void)w.hwnd.release();  // a failed creation is destroyed by the system
     w.views.clear();
     return false;
   }
@@ -166,7 +165,7 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
   for (View& v : w.views) {
     if (v.state->design->kind != ui::Kind::WebBrowserEx) continue;
     if (!oleReady_) oleReady_ = SUCCEEDED(::OleInitialize(nullptr));
-    if (oleReady_) v.browser = CreateBrowserHost(w.hwnd);
+    if (oleReady_) v.browser = CreateBrowserHost(w.hwnd.get());
     PlaceBrowser(w, v);
   }
   return true;
@@ -194,32 +193,32 @@ void Win32Backend::ApplyScale(Win& w, int dpi, const RECT* suggested) {
   }
   x = std::max(static_cast<int>(work.left), std::min(x, static_cast<int>(work.right) - pw));
   y = std::max(static_cast<int>(work.top), std::min(y, static_cast<int>(work.bottom) - ph));
-  ::SetWindowPos(w.hwnd, nullptr, x, y, pw, ph, SWP_NOZORDER | SWP_NOACTIVATE);
+  ::SetWindowPos(w.hwnd.get(), nullptr, x, y, pw, ph, SWP_NOZORDER | SWP_NOACTIVATE);
   w.frame.reset();
   for (View& v : w.views) {
     v.cache.reset();
     if (v.browser) PlaceBrowser(w, v);
   }
-  ::InvalidateRect(w.hwnd, nullptr, FALSE);
+  ::InvalidateRect(w.hwnd.get(), nullptr, FALSE);
 }
 
 void Win32Backend::ShowWindowFor(ui::WindowId id) {
   Win& w = W(id);
-  if (!w.hwnd) return;
-  ::ShowWindow(w.hwnd, SW_SHOW);
-  ::UpdateWindow(w.hwnd);
-  ::SetForegroundWindow(w.hwnd);
+  if (!w.hwnd.get()) return;
+  ::ShowWindow(w.hwnd.get(), SW_SHOW);
+  ::UpdateWindow(w.hwnd.get());
+  ::SetForegroundWindow(w.hwnd.get());
 }
 
 void Win32Backend::RunModal(ui::WindowId id) {
   Win& w = W(id);
-  if (!w.hwnd) return;
+  if (!w.hwnd.get()) return;
   w.disabledByModal.clear();
   for (Win& other : windows_) {
-    if (&other == &w || !other.hwnd || !::IsWindowEnabled(other.hwnd)) continue;
+    if (&other == &w || !other.hwnd.get() || !::IsWindowEnabled(other.hwnd.get())) continue;
     CloseDrop(other);
-    ::EnableWindow(other.hwnd, FALSE);
-    w.disabledByModal.push_back(other.hwnd);
+    ::EnableWindow(other.hwnd.get(), FALSE);
+    w.disabledByModal.push_back(other.hwnd.get());
   }
   while (ui_->IsOpen(id)) Pump(true);
   for (HWND h : w.disabledByModal)
@@ -229,23 +228,22 @@ void Win32Backend::RunModal(ui::WindowId id) {
 
 void Win32Backend::DestroyWindowFor(ui::WindowId id) {
   Win& w = W(id);
-  if (!w.hwnd) return;
+  if (!w.hwnd.get()) return;
   // The system would take owned windows down with this one behind our back.
   for (Win& other : windows_)
-    if (&other != &w && other.hwnd && ::GetWindow(other.hwnd, GW_OWNER) == w.hwnd) DestroyWindowFor(other.id);
+    if (&other != &w && other.hwnd.get() && ::GetWindow(other.hwnd.get(), GW_OWNER) == w.hwnd.get()) DestroyWindowFor(other.id);
   CloseDrop(w);
   for (size_t i = 0; i < w.views.size(); ++i)
-    if (w.views[i].timerOn) ::KillTimer(w.hwnd, kTimerBase + i);
+    if (w.views[i].timerOn) ::KillTimer(w.hwnd.get(), kTimerBase + i);
   // Give the windows a modal window disabled back before it goes, so the
   // system activates one of ours rather than another program.
   for (HWND h : w.disabledByModal)
     if (::IsWindow(h)) ::EnableWindow(h, TRUE);
   w.disabledByModal.clear();
   for (View& v : w.views) v.browser.reset();
-  HWND hwnd = w.hwnd;
-  w.hwnd = nullptr;
-  ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-  ::DestroyWindow(hwnd);
+  UniqueWindow hwnd = std::move(w.hwnd);
+  ::SetWindowLongPtrW(hwnd.get(), GWLP_USERDATA, 0);
+  hwnd.reset();
   w.views.clear();
   w.frame.reset();
   ReleaseBuffer(w);
@@ -254,23 +252,23 @@ void Win32Backend::DestroyWindowFor(ui::WindowId id) {
 
 void Win32Backend::BringToFront(ui::WindowId id) {
   Win& w = W(id);
-  if (!w.hwnd) return;
-  if (::IsIconic(w.hwnd)) ::ShowWindow(w.hwnd, SW_RESTORE);
-  ::SetForegroundWindow(w.hwnd);
+  if (!w.hwnd.get()) return;
+  if (::IsIconic(w.hwnd.get())) ::ShowWindow(w.hwnd.get(), SW_RESTORE);
+  ::SetForegroundWindow(w.hwnd.get());
 }
 
 void Win32Backend::WindowStateChanged(ui::WindowId id, int state) {
   Win& w = W(id);
-  if (!w.hwnd || w.settingState) return;
+  if (!w.hwnd.get() || w.settingState) return;
   CloseDrop(w);
-  ::ShowWindow(w.hwnd, state == ui::kWindowMinimised ? SW_MINIMIZE : SW_RESTORE);
+  ::ShowWindow(w.hwnd.get(), state == ui::kWindowMinimised ? SW_MINIMIZE : SW_RESTORE);
 }
 
 // ---------------------------------------------------------------- properties
 
 void Win32Backend::PropertyChanged(ui::WindowId id, const ui::ControlState& control, ui::Prop prop) {
   Win& w = W(id);
-  if (!w.hwnd) return;
+  if (!w.hwnd.get()) return;
   int index = -1;
   for (size_t i = 0; i < w.views.size(); ++i)
     if (w.views[i].state == &control) index = static_cast<int>(i);
@@ -303,7 +301,7 @@ void Win32Backend::PropertyChanged(ui::WindowId id, const ui::ControlState& cont
         if (w.hot == index) w.hot = -1;
         if (w.pressed == index) {
           w.pressed = -1;
-          if (::GetCapture() == w.hwnd) ::ReleaseCapture();
+          if (::GetCapture() == w.hwnd.get()) ::ReleaseCapture();
         }
         if (w.dropFor == index) CloseDrop(w);
       }
@@ -322,10 +320,10 @@ void Win32Backend::UpdateTimer(Win& w, int index) {
   View& v = w.views[static_cast<size_t>(index)];
   UINT_PTR tid = kTimerBase + static_cast<UINT_PTR>(index);
   if (v.state->interval > 0) {
-    ::SetTimer(w.hwnd, tid, static_cast<UINT>(v.state->interval), nullptr);
+    ::SetTimer(w.hwnd.get(), tid, static_cast<UINT>(v.state->interval), nullptr);
     v.timerOn = true;
   } else if (v.timerOn) {
-    ::KillTimer(w.hwnd, tid);
+    ::KillTimer(w.hwnd.get(), tid);
     v.timerOn = false;
   }
 }
@@ -342,7 +340,7 @@ void Win32Backend::PlaceBrowser(Win& w, View& v) {
 void Win32Backend::Wake() {
   // Without the message window a post would land on the caller's own queue.
   if (!wakeWindow_) return;
-  if (!wakePending_.exchange(true)) ::PostMessageW(wakeWindow_, kWakeMessage, 0, 0);
+  if (!wakePending_.exchange(true)) ::PostMessageW(wakeWindow_.get(), kWakeMessage, 0, 0);
 }
 
 void Win32Backend::Pump(bool wait) {
@@ -384,10 +382,10 @@ RECT Win32Backend::DeviceRect(const Win& w, const RectF& r) const {
 }
 
 void Win32Backend::InvalidateView(Win& w, int index) {
-  if (!w.hwnd || index < 0) return;
+  if (!w.hwnd.get() || index < 0) return;
   RECT d = DeviceRect(w, w.views[static_cast<size_t>(index)].rect);
   ::InflateRect(&d, 2, 2);
-  ::InvalidateRect(w.hwnd, &d, FALSE);
+  ::InvalidateRect(w.hwnd.get(), &d, FALSE);
 }
 
 bool Win32Backend::Shown(const Win& w, int index) const {
@@ -424,13 +422,9 @@ int Win32Backend::HitTest(Win& w, POINT p) {
 // ---------------------------------------------------------------- painting
 
 void Win32Backend::ReleaseBuffer(Win& w) {
-  if (w.bufferDc) {
-    ::SelectObject(w.bufferDc, w.oldBitmap);
-    ::DeleteDC(w.bufferDc);
-  }
-  if (w.buffer) ::DeleteObject(w.buffer);
-  w.bufferDc = nullptr;
-  w.buffer = nullptr;
+  w.bufferSelected.reset();
+  w.bufferDc.reset();
+  w.buffer.reset();
   w.bufferW = w.bufferH = 0;
 }
 
@@ -493,7 +487,7 @@ void Win32Backend::DrawView(Win& w, Graphics& g, View& v) {
     }
     case ui::Kind::LabelEx:
       design();
-      PaintLabel(g, v.rect, Widen(s.text), Widen(s.design->font), LabelStyleFor(*s.design));
+      PaintLabel(g, v.rect, Widen(s.text), Widen(s.design->font), LabelStyleFor(s.design->role));
       break;
     case ui::Kind::ImageButtonEx: {
       Look look = Look::Normal;
@@ -539,26 +533,24 @@ void Win32Backend::DrawView(Win& w, Graphics& g, View& v) {
 }
 
 void Win32Backend::Paint(Win& w) {
-  PAINTSTRUCT ps;
-  HDC hdc = ::BeginPaint(w.hwnd, &ps);
+  PaintDc paint(w.hwnd.get());
+  HDC hdc = paint.get();
+  const RECT& dirty = paint.dirty();
   RECT client;
-  ::GetClientRect(w.hwnd, &client);
+  ::GetClientRect(w.hwnd.get(), &client);
   int cw = client.right, ch = client.bottom;
-  if (cw <= 0 || ch <= 0) {
-    ::EndPaint(w.hwnd, &ps);
-    return;
-  }
+  if (cw <= 0 || ch <= 0) return;
   if (!w.bufferDc || w.bufferW != cw || w.bufferH != ch) {
     ReleaseBuffer(w);
-    w.bufferDc = ::CreateCompatibleDC(hdc);
-    w.buffer = ::CreateCompatibleBitmap(hdc, cw, ch);
-    w.oldBitmap = ::SelectObject(w.bufferDc, w.buffer);
+    w.bufferDc.reset(::CreateCompatibleDC(hdc));
+    w.buffer.reset(::CreateCompatibleBitmap(hdc, cw, ch));
+    w.bufferSelected = SelectedObject(w.bufferDc.get(), w.buffer.get());
     w.bufferW = cw;
     w.bufferH = ch;
   }
   {
-    Graphics g(w.bufferDc);
-    RECT c = ps.rcPaint;
+    Graphics g(w.bufferDc.get());
+    RECT c = dirty;
     g.SetClip(Gdiplus::Rect(c.left, c.top, c.right - c.left, c.bottom - c.top));
     SetupQuality(g);
     // The window skin, cached at device size.
@@ -592,9 +584,8 @@ void Win32Backend::Paint(Win& w) {
     g.ScaleTransform(w.scale, w.scale);
     PaintFrameBorder(g, w.id, static_cast<REAL>(w.designW), static_cast<REAL>(w.designH));
   }
-  ::BitBlt(hdc, ps.rcPaint.left, ps.rcPaint.top, ps.rcPaint.right - ps.rcPaint.left,
-           ps.rcPaint.bottom - ps.rcPaint.top, w.bufferDc, ps.rcPaint.left, ps.rcPaint.top, SRCCOPY);
-  ::EndPaint(w.hwnd, &ps);
+  ::BitBlt(hdc, dirty.left, dirty.top, dirty.right - dirty.left, dirty.bottom - dirty.top, w.bufferDc.get(),
+           dirty.left, dirty.top, SRCCOPY);
 }
 
 // ---------------------------------------------------------------- input
@@ -666,7 +657,7 @@ void Win32Backend::OnKey(Win& w, UINT key, bool alt) {
           return;
         }
         w.dropHot = hot;
-        ::InvalidateRect(w.drop, nullptr, FALSE);
+        ::InvalidateRect(w.drop.get(), nullptr, FALSE);
         return;
       }
       case VK_RETURN:
@@ -732,39 +723,39 @@ void Win32Backend::OpenDrop(Win& w, int index) {
   if (count == 0) return;
   RECT d = DeviceRect(w, v.rect);
   POINT tl{d.left, d.bottom + static_cast<LONG>(std::lround(2 * w.scale))};
-  ::ClientToScreen(w.hwnd, &tl);
+  ::ClientToScreen(w.hwnd.get(), &tl);
   int width = d.right - d.left;
   int height = static_cast<int>(std::ceil((count * kDropItemHeight + 6) * w.scale));
-  RECT work = WorkArea(::MonitorFromWindow(w.hwnd, MONITOR_DEFAULTTONEAREST));
+  RECT work = WorkArea(::MonitorFromWindow(w.hwnd.get(), MONITOR_DEFAULTTONEAREST));
   if (tl.y + height > work.bottom) {
     // Open upwards when there is no room below.
     POINT top{d.left, d.top};
-    ::ClientToScreen(w.hwnd, &top);
+    ::ClientToScreen(w.hwnd.get(), &top);
     tl.y = std::max(static_cast<LONG>(work.top), top.y - height - static_cast<LONG>(std::lround(2 * w.scale)));
   }
   w.dropFor = index;
   w.dropHot = v.state->selectedItem;
   w.focus = index;
-  w.drop = ::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kDropClass, L"", WS_POPUP, tl.x, tl.y, width, height,
-                             w.hwnd, nullptr, ::GetModuleHandleW(nullptr), &w);
+  w.drop.reset(::CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, kDropClass, L"", WS_POPUP, tl.x, tl.y, width,
+                                 height, w.hwnd.get(), nullptr, ::GetModuleHandleW(nullptr), &w));
   if (!w.drop) {
     w.dropFor = -1;
     return;
   }
-  ::ShowWindow(w.drop, SW_SHOWNOACTIVATE);
-  ::SetCapture(w.drop);
+  ::ShowWindow(w.drop.get(), SW_SHOWNOACTIVATE);
+  ::SetCapture(w.drop.get());
   InvalidateView(w, index);
 }
 
 void Win32Backend::CloseDrop(Win& w) {
   if (!w.drop) return;
-  HWND drop = w.drop;
+  // Off the window first: messages sent while it goes find no list.
+  UniqueWindow drop = std::move(w.drop);
   int was = w.dropFor;
-  w.drop = nullptr;
   w.dropFor = -1;
   w.dropHot = -1;
-  if (::GetCapture() == drop) ::ReleaseCapture();
-  ::DestroyWindow(drop);
+  if (::GetCapture() == drop.get()) ::ReleaseCapture();
+  drop.reset();
   InvalidateView(w, was);
 }
 
@@ -782,7 +773,7 @@ LRESULT CALLBACK Win32Backend::DropProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM l
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA,
                         reinterpret_cast<LONG_PTR>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams));
   auto* w = reinterpret_cast<Win*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!w || w->drop != hwnd || w->dropFor < 0) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  if (!w || w->drop.get() != hwnd || w->dropFor < 0) return ::DefWindowProcW(hwnd, msg, wp, lp);
   return w->owner->HandleDrop(*w, hwnd, msg, wp, lp);
 }
 
@@ -812,7 +803,7 @@ LRESULT Win32Backend::HandleDrop(Win& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM 
       // A press outside the list closes it; on the combo itself that is the
       // toggle the player expects.
       if (rowAt(lp) == -2) {
-        HWND owner = w.hwnd;
+        HWND owner = w.hwnd.get();
         POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
         ::ClientToScreen(hwnd, &p);
         ::ScreenToClient(owner, &p);
@@ -838,26 +829,23 @@ LRESULT Win32Backend::HandleDrop(Win& w, HWND hwnd, UINT msg, WPARAM wp, LPARAM 
     case WM_ERASEBKGND:
       return 1;
     case WM_PAINT: {
-      PAINTSTRUCT ps;
-      HDC hdc = ::BeginPaint(hwnd, &ps);
+      // Released in reverse: selection, bitmap, DC, then the paint.
+      PaintDc paint(hwnd);
+      HDC hdc = paint.get();
       RECT rc;
       ::GetClientRect(hwnd, &rc);
-      HDC mem = ::CreateCompatibleDC(hdc);
-      HBITMAP bmp = ::CreateCompatibleBitmap(hdc, rc.right, rc.bottom);
-      HGDIOBJ old = ::SelectObject(mem, bmp);
+      UniqueMemoryDc mem(::CreateCompatibleDC(hdc));
+      UniqueGdiObject bmp(::CreateCompatibleBitmap(hdc, rc.right, rc.bottom));
+      SelectedObject selected(mem.get(), bmp.get());
       {
-        Graphics g(mem);
+        Graphics g(mem.get());
         SetupQuality(g);
         g.ScaleTransform(w.scale, w.scale);
         std::vector<std::wstring> items;
         for (const std::string& item : s.items) items.push_back(Widen(item));
         PaintDropList(g, RectF(0, 0, rc.right / w.scale, rc.bottom / w.scale), items, s.selectedItem, w.dropHot);
       }
-      ::BitBlt(hdc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-      ::SelectObject(mem, old);
-      ::DeleteObject(bmp);
-      ::DeleteDC(mem);
-      ::EndPaint(hwnd, &ps);
+      ::BitBlt(hdc, 0, 0, rc.right, rc.bottom, mem.get(), 0, 0, SRCCOPY);
       return 0;
     }
     default:
@@ -871,15 +859,15 @@ LRESULT CALLBACK Win32Backend::WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM
   if (msg == WM_NCCREATE) {
     auto* w = reinterpret_cast<Win*>(reinterpret_cast<CREATESTRUCTW*>(lp)->lpCreateParams);
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(w));
-    w->hwnd = hwnd;
+    w->hwnd.reset(hwnd);
   }
   auto* w = reinterpret_cast<Win*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  if (!w || w->hwnd != hwnd) return ::DefWindowProcW(hwnd, msg, wp, lp);
+  if (!w || w->hwnd.get() != hwnd) return ::DefWindowProcW(hwnd, msg, wp, lp);
   return w->owner->Handle(*w, msg, wp, lp);
 }
 
 LRESULT Win32Backend::Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp) {
-  HWND hwnd = w.hwnd;
+  HWND hwnd = w.hwnd.get();
   switch (msg) {
     case WM_NCHITTEST: {
       LRESULT hit = ::DefWindowProcW(hwnd, msg, wp, lp);

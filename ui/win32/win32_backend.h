@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/win32/unique_handle.h"
 #include "ui/win32/artwork.h"
 #include "ui/win32/browser_host.h"
 #include "ui/win32/gdip.h"
@@ -50,7 +51,7 @@ class Win32Backend final : public ui::Backend {
   struct Win {
     Win32Backend* owner = nullptr;
     ui::WindowId id{};
-    HWND hwnd = nullptr;
+    platform::win32::UniqueWindow hwnd;
     bool modal = false;
     int dpi = 96;
     float scale = 1;
@@ -59,11 +60,12 @@ class Win32Backend final : public ui::Backend {
     int hot = -1, pressed = -1, focus = -1;
     bool linkHot = false, showFocus = false, settingState = false;
     std::vector<HWND> disabledByModal;
-    HWND drop = nullptr;  // open combo list
+    platform::win32::UniqueWindow drop;  // open combo list
     int dropFor = -1, dropHot = -1;
-    HDC bufferDc = nullptr;
-    HBITMAP buffer = nullptr;
-    HGDIOBJ oldBitmap = nullptr;
+    // Released in reverse: the bitmap leaves the DC before either is deleted.
+    platform::win32::UniqueGdiObject buffer;
+    platform::win32::UniqueMemoryDc bufferDc;
+    platform::win32::SelectedObject bufferSelected;
     int bufferW = 0, bufferH = 0;
     std::unique_ptr<Gdiplus::Bitmap> frame;
     float frameScale = 0;
@@ -99,7 +101,7 @@ class Win32Backend final : public ui::Backend {
 
   ui::Ui* ui_ = nullptr;
   Win windows_[ui::kWindowCount];
-  HWND wakeWindow_ = nullptr;
+  platform::win32::UniqueWindow wakeWindow_;
   std::atomic<bool> wakePending_{false};
   bool oleReady_ = false;
 };
