@@ -204,8 +204,14 @@ bool WinHttpTransport::Send(const HttpGetRequest& request) {
   // From here HANDLE_CLOSING releases the holder.
   if (::WinHttpSetStatusCallback(req, &WinHttpTransport::OnStatus,
                                  WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
-                                 0) == WINHTTP_INVALID_STATUS_CALLBACK)
-    return Fail("WinHttpSetStatusCallback", ::GetLastError());
+                                 0) == WINHTTP_INVALID_STATUS_CALLBACK) {
+    // No callback, so no HANDLE_CLOSING will ever release the holder.
+    DWORD error = ::GetLastError();
+    DWORD_PTR none = 0;
+    ::WinHttpSetOption(req, WINHTTP_OPTION_CONTEXT_VALUE, &none, sizeof none);
+    delete holder;
+    return Fail("WinHttpSetStatusCallback", error);
+  }
 
   std::wstring header = win32::Widen(request.header);
   {

@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "platform/http_read.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 
@@ -32,10 +33,7 @@ struct WinInet {
 const WinInet& Api() {
   static const WinInet api = [] {
     WinInet a;
-    wchar_t dir[MAX_PATH];
-    UINT n = ::GetSystemDirectoryW(dir, MAX_PATH);
-    if (n == 0 || n >= MAX_PATH) return a;
-    HMODULE m = ::LoadLibraryW((std::wstring(dir, n) + L"\\wininet.dll").c_str());
+    HMODULE m = win32::LoadSystemLibrary(L"wininet.dll");
     if (!m) return a;
     auto bind = [m](auto& fn, const char* name) {
       fn = reinterpret_cast<std::remove_reference_t<decltype(fn)>>(reinterpret_cast<void*>(::GetProcAddress(m, name)));

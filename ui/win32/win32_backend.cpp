@@ -7,7 +7,9 @@
 #include <functional>
 #include <string_view>
 
+#include "platform/names.h"
 #include "platform/system.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/wide.h"
 #include "ui/designs.h"
 
@@ -36,7 +38,7 @@ constexpr UINT_PTR kTimerBase = 1000;
 int MonitorDpi(HMONITOR monitor) {
   using GetDpiForMonitorFn = HRESULT(WINAPI*)(HMONITOR, int, UINT*, UINT*);
   static GetDpiForMonitorFn fn = [] {
-    HMODULE shcore = ::LoadLibraryW(L"shcore.dll");
+    HMODULE shcore = platform::win32::LoadSystemLibrary(L"shcore.dll");
     return shcore ? reinterpret_cast<GetDpiForMonitorFn>(reinterpret_cast<void (*)()>(::GetProcAddress(shcore, "GetDpiForMonitor"))) : nullptr;
   }();
   UINT x = 0, y = 0;
@@ -621,7 +623,9 @@ void Win32Backend::Activate(Win& w, int index) {
         OpenDrop(w, index);
       break;
     case ui::Kind::WebBrowserEx:
-      if (!v.state->address.empty()) platform::ShellOpen(v.state->address, "", platform::kShowNormal);
+      // The same guard as the operator-page buttons: a local path, file: or
+      // UNC address from the configuration is never handed to the shell.
+      if (platform::IsWebAddress(v.state->address)) platform::ShellOpen(v.state->address, "", platform::kShowNormal);
       break;
     default:
       break;

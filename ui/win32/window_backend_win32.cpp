@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include "platform/win32/system_library.h"
+
 #include "ui/win32/win32_backend.h"
 #include "ui/window_backend.h"
 
@@ -16,7 +18,7 @@ void EnableDpiAwareness() {
     if (set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4))) || set(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-3))))
       return;
   }
-  if (HMODULE shcore = ::LoadLibraryW(L"shcore.dll")) {
+  if (HMODULE shcore = platform::win32::LoadSystemLibrary(L"shcore.dll")) {
     using SetAwarenessFn = HRESULT(WINAPI*)(int);
     if (auto set = reinterpret_cast<SetAwarenessFn>(reinterpret_cast<void (*)()>(::GetProcAddress(shcore, "SetProcessDpiAwareness")))) {
       HRESULT hr = set(2);  // per-monitor
