@@ -83,10 +83,11 @@ void ApplyConfigText(std::string_view text, Configuration& out) {
 }
 
 LoadResult ReadConfigFile(const std::string& path, Configuration& out) {
-  if (!platform::FileExists(path)) return LoadResult::Missing;
-  platform::Bytes data = platform::ReadFileBytes(path);
-  if (data.size() < kMinConfigBytes) return LoadResult::TooShort;
-  ApplyConfigText(DecipherToText(data), out);
+  platform::ReadFailure why = platform::ReadFailure::None;
+  std::optional<platform::Bytes> data = platform::ReadWholeFile(path, &why);
+  if (!data) return why == platform::ReadFailure::Missing ? LoadResult::Missing : LoadResult::Unreadable;
+  if (data->size() < kMinConfigBytes) return LoadResult::TooShort;
+  ApplyConfigText(DecipherToText(*data), out);
   return LoadResult::Ok;
 }
 
@@ -94,6 +95,7 @@ bool LoadLauncherConfig(Configuration& out) {
   std::string path = platform::GetRunDirectory() + "\\" + std::string(kConfigFileName);
   switch (ReadConfigFile(path, out)) {
     case LoadResult::Missing:
+    case LoadResult::Unreadable:
       platform::ShowMessage("配置文件不存在！请将 配置文件.dat 放在程序同目录下。", platform::kMbOk, "错误");
       return false;
     case LoadResult::TooShort:

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "config/launcher_config.h"
 #include "platform/text_codec.h"
 
@@ -106,6 +108,40 @@ TEST(TextCodec, FixedTextsRoundTripThroughGbk) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(platform::GbkToUtf8("a\xFF", &ok), "a\xEF\xBF\xBD");
   EXPECT_FALSE(ok);
+}
+
+TEST(TextCodec, ReportsTheFirstByteThatDidNotConvert) {
+  constexpr std::size_t kNone = std::string_view::npos;
+  struct Row {
+    std::string_view utf8;
+    std::size_t firstBad;
+  } toGbk[] = {
+      {"版本一=é×", kNone},          // é and × are in GBK
+      {"ab\xF0\x9F\x98\x80c\xF0\x9F\x98\x80", 2},
+      {"版\xE1\xBA\x9E", 3},         // ẞ has no GBK form
+      {"ok\xFF", 2},                  // not UTF-8 at all
+  };
+  for (const Row& r : toGbk) {
+    std::size_t bad = 0;
+    platform::Utf8ToGbk(r.utf8, nullptr, &bad);
+    EXPECT_EQ(bad, r.firstBad) << r.utf8;
+  }
+  std::size_t bad = 0;
+  EXPECT_EQ(platform::GbkToUtf8("\xA1\xC1\x81\x20\xFF", nullptr, &bad), "×\xEF\xBF\xBD \xEF\xBF\xBD");
+  EXPECT_EQ(bad, 2u);
+  platform::GbkToUtf8("\xA1\xC1", nullptr, &bad);
+  EXPECT_EQ(bad, kNone);
+}
+
+TEST(TextCodec, LongRunsOfBadInputStayLinear) {
+  // Restarting the system converter at each bad character made a megabyte of
+  // them take many seconds.
+  std::string emoji, junk(4 << 20, '\xFF');
+  for (int i = 0; i < (1 << 20); ++i) emoji += "\xF0\x9F\x98\x80";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(platform::Utf8ToGbk(emoji), std::string(1 << 20, '?'));
+  EXPECT_EQ(platform::GbkToUtf8(junk).size(), junk.size() * 3);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
 }  // namespace

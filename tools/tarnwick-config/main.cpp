@@ -1,5 +1,6 @@
 // tarnwick-config: make, read and check an operator's 配置文件.dat.
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,7 +32,12 @@ int Encode(const std::string& in, const std::string& out) {
     std::fprintf(stderr, "tarnwick-config: cannot read %s\n", in.c_str());
     return 2;
   }
-  platform::Bytes raw = platform::ReadFileBytes(in);
+  std::optional<platform::Bytes> read = platform::ReadWholeFile(in);
+  if (!read) {
+    std::fprintf(stderr, "tarnwick-config: cannot read %s\n", in.c_str());
+    return 2;
+  }
+  platform::Bytes& raw = *read;
   std::string text = config::OperatorTextToUtf8(std::string_view(reinterpret_cast<const char*>(raw.data()), raw.size()));
   std::vector<std::uint8_t> dat = config::EncodeConfigText(text);
   if (!platform::ReplaceFileAtomically(out, std::string_view(reinterpret_cast<const char*>(dat.data()), dat.size()))) {
@@ -48,7 +54,12 @@ bool ReadDat(const std::string& path, platform::Bytes& out) {
     std::fprintf(stderr, "tarnwick-config: cannot read %s\n", path.c_str());
     return false;
   }
-  out = platform::ReadFileBytes(path);
+  std::optional<platform::Bytes> read = platform::ReadWholeFile(path);
+  if (!read) {
+    std::fprintf(stderr, "tarnwick-config: cannot read %s\n", path.c_str());
+    return false;
+  }
+  out = std::move(*read);
   return true;
 }
 
