@@ -73,5 +73,7 @@ LoadResult ReadConfigFile(const std::string& path, Configuration& out);
 
 // GBK text with CR LF line ends, enciphered: what an operator ships.
 std::vector<std::uint8_t> EncodeConfigText(std::string_view utf8Text);
+// The same from text already in GBK: line ends made CR LF, then enciphered.
+std::vector<std::uint8_t> EncipherGbkText(std::string_view gbk);
 
 }  // namespace config

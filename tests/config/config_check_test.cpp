@@ -144,4 +144,26 @@ TEST(TextCodec, LongRunsOfBadInputStayLinear) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
 }
 
+TEST(ConfigCheck, OperatorTextNamesLineAndColumnOfTheFirstNonGbkCharacter) {
+  struct Row {
+    std::string_view raw;
+    std::size_t line, column;
+  } rows[] = {
+      {"a=b\n版本一=一号\n", 0, 0},
+      {"a=b\n版本一=\xF0\x9D\x84\x9E\n", 2, 5},           // 𝄞 after four characters
+      {"\xEF\xBB\xBFx\r\nk=\xE1\xBA\x9E\xE1\xBA\x9E", 2, 3},  // BOM and CR LF do not count
+      {"k=\xD6\xD0\n\xFF", 2, 1},                            // GBK input with a byte that is not GBK
+  };
+  for (const Row& r : rows) {
+    config::OperatorGbk g = config::OperatorTextToGbk(r.raw);
+    EXPECT_EQ(g.line, r.line) << r.raw;
+    EXPECT_EQ(g.column, r.column) << r.raw;
+  }
+  EXPECT_EQ(config::OperatorTextToGbk("k=中\n").gbk, "k=\xD6\xD0\n");
+  // Line ends become CR LF in GBK, before enciphering.
+  std::string_view plain = "a=\xD6\xD0\r\nb=\r\nc";
+  EXPECT_EQ(config::EncipherGbkText("a=\xD6\xD0\nb=\r\nc"),
+            config::DecipherConfigBytes(std::span(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size())));
+}
+
 }  // namespace
