@@ -30,6 +30,29 @@ std::string OperatorTextToUtf8(std::string_view raw) {
   return platform::GbkToUtf8(raw);
 }
 
+OperatorGbk OperatorTextToGbk(std::string_view raw) {
+  if (raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);
+  // Valid UTF-8 is converted where it lies; only GBK input needs a copy.
+  std::string decoded;
+  std::string_view text = raw;
+  if (!platform::IsValidUtf8(raw)) text = decoded = platform::GbkToUtf8(raw);
+  OperatorGbk result;
+  std::size_t bad = std::string_view::npos;
+  result.gbk = platform::Utf8ToGbk(text, nullptr, &bad);
+  if (bad == std::string_view::npos) return result;
+  std::size_t lineStart = 0;
+  result.line = 1;
+  for (std::size_t i = 0; i < bad; ++i) {
+    if (text[i] == '\n') {
+      ++result.line;
+      lineStart = i + 1;
+    }
+  }
+  result.column = 1;
+  for (std::size_t i = lineStart; i < bad; ++i) result.column += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+  return result;
+}
+
 CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
   CheckReport report;
   if (data.size() < kMinConfigBytes) {

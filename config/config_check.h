@@ -21,4 +21,13 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data);
 // An operator's text file (UTF-8, with or without BOM, or GBK) as UTF-8.
 std::string OperatorTextToUtf8(std::string_view raw);
 
+// An operator's text file as the GBK bytes to encipher, or where the first
+// character is that GBK cannot hold (1-based; column in characters).
+struct OperatorGbk {
+  std::string gbk;
+  std::size_t line = 0;  // 0: every character converted
+  std::size_t column = 0;
+};
+OperatorGbk OperatorTextToGbk(std::string_view raw);
+
 }  // namespace config

@@ -83,10 +83,11 @@ void ApplyConfigText(std::string_view text, Configuration& out) {
 }
 
 LoadResult ReadConfigFile(const std::string& path, Configuration& out) {
-  if (!platform::FileExists(path)) return LoadResult::Missing;
-  platform::Bytes data = platform::ReadFileBytes(path);
-  if (data.size() < kMinConfigBytes) return LoadResult::TooShort;
-  ApplyConfigText(DecipherToText(data), out);
+  platform::ReadFailure why = platform::ReadFailure::None;
+  std::optional<platform::Bytes> data = platform::ReadWholeFile(path, &why);
+  if (!data) return why == platform::ReadFailure::Missing ? LoadResult::Missing : LoadResult::Unreadable;
+  if (data->size() < kMinConfigBytes) return LoadResult::TooShort;
+  ApplyConfigText(DecipherToText(*data), out);
   return LoadResult::Ok;
 }
 
@@ -94,6 +95,7 @@ bool LoadLauncherConfig(Configuration& out) {
   std::string path = platform::GetRunDirectory() + "\\" + std::string(kConfigFileName);
   switch (ReadConfigFile(path, out)) {
     case LoadResult::Missing:
+    case LoadResult::Unreadable:
       platform::ShowMessage("配置文件不存在！请将 配置文件.dat 放在程序同目录下。", platform::kMbOk, "错误");
       return false;
     case LoadResult::TooShort:
@@ -106,18 +108,25 @@ bool LoadLauncherConfig(Configuration& out) {
 }
 
 std::vector<std::uint8_t> EncodeConfigText(std::string_view utf8Text) {
-  // Normalise line ends to CR LF, then GBK, then encipher.
-  std::string crlf;
-  crlf.reserve(utf8Text.size() + 64);
-  for (std::size_t i = 0; i < utf8Text.size(); ++i) {
-    char c = utf8Text[i];
-    if (c == '\r' && i + 1 < utf8Text.size() && utf8Text[i + 1] == '\n') continue;
-    if (c == '\n') crlf += "\r\n";
-    else crlf += c;
+  return EncipherGbkText(platform::Utf8ToGbk(utf8Text));
+}
+
+std::vector<std::uint8_t> EncipherGbkText(std::string_view gbk) {
+  // GBK trail bytes are never CR or LF, so line ends can be found in GBK.
+  std::size_t lf = 0;
+  for (char c : gbk) lf += c == '\n';
+  std::vector<std::uint8_t> out;
+  out.reserve(gbk.size() + lf);
+  auto put = [&](char c) {
+    out.push_back(static_cast<std::uint8_t>(c) ^ static_cast<std::uint8_t>(kConfigKey[out.size() % kConfigKey.size()]));
+  };
+  for (std::size_t i = 0; i < gbk.size(); ++i) {
+    char c = gbk[i];
+    if (c == '\r' && i + 1 < gbk.size() && gbk[i + 1] == '\n') continue;
+    if (c == '\n') put('\r');
+    put(c);
   }
-  std::string gbk = platform::Utf8ToGbk(crlf);
-  std::span<const std::uint8_t> bytes(reinterpret_cast<const std::uint8_t*>(gbk.data()), gbk.size());
-  return DecipherConfigBytes(bytes);
+  return out;
 }
 
 }  // namespace config

@@ -61,15 +61,19 @@ std::string DecipherToText(std::span<const std::uint8_t> data, bool* validGbk = 
 // Fills every field from deciphered UTF-8 text.
 void ApplyConfigText(std::string_view text, Configuration& out);
 
-enum class LoadResult { Ok, Missing, TooShort };
+// Unreadable: present but cannot be read (no access, a folder, a device).
+enum class LoadResult { Ok, Missing, Unreadable, TooShort };
 // Reads path; on Ok, out holds the configuration. Shows no message.
 LoadResult ReadConfigFile(const std::string& path, Configuration& out);
 
 // The launcher's load: GetRunDirectory + "\配置文件.dat", with the messages
-// (caption "错误", no icon) when the file is missing or too short.
+// (caption "错误", no icon) when the file is missing, unreadable or too short.
+// An unreadable file gets the missing file's message: it is not empty.
 [[nodiscard]] bool LoadLauncherConfig(Configuration& out);
 
 // GBK text with CR LF line ends, enciphered: what an operator ships.
 std::vector<std::uint8_t> EncodeConfigText(std::string_view utf8Text);
+// The same from text already in GBK: line ends made CR LF, then enciphered.
+std::vector<std::uint8_t> EncipherGbkText(std::string_view gbk);
 
 }  // namespace config

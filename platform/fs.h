@@ -18,11 +18,25 @@ using Bytes = std::vector<std::uint8_t>;
 bool FileExists(const std::string& path);
 // True when the path names a directory.
 bool FolderExists(const std::string& path);
-// The whole file; empty when it cannot be read.
-Bytes ReadFileBytes(const std::string& path);
-// The whole file, or nothing when it cannot be read (missing, a folder, no
-// access), so that an empty file and an unreadable one can be told apart.
-std::optional<Bytes> ReadWholeFile(const std::string& path);
+
+// What a path names. Asking never opens the file, so a pipe cannot block.
+enum class FileKind { Missing, Regular, Folder, Other };
+FileKind KindOfFile(const std::string& path);
+
+// Why a read failed.
+enum class ReadFailure { None, Missing, NotRegular, Denied, Failed };
+// The whole file, or nothing when it cannot be read (missing, a folder, a
+// pipe or device, no access, an I/O error), so that an empty file and an
+// unreadable one can be told apart. *why (when given) keeps the reason.
+[[nodiscard]] std::optional<Bytes> ReadWholeFile(const std::string& path, ReadFailure* why = nullptr);
+
+// True when both paths name one existing file, whatever the spelling: ".\x",
+// an absolute path, a hard or symbolic link.
+[[nodiscard]] bool SameFile(const std::string& a, const std::string& b);
+// True for an existing file marked read-only.
+[[nodiscard]] bool IsReadOnlyFile(const std::string& path);
+// Clears the read-only mark, so that a replace may go over the file.
+[[nodiscard]] bool MakeWritable(const std::string& path);
 // Creates or truncates, then writes. False when the file cannot be written.
 [[nodiscard]] bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data);
 [[nodiscard]] bool WriteFileBytes(const std::string& path, std::string_view data);

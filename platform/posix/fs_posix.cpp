@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -31,48 +32,71 @@ bool FolderExists(const std::string& path) {
   return ::stat(NativePath(path).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-Bytes ReadFileBytes(const std::string& path) {
-  Bytes out;
-  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return out;
+FileKind KindOfFile(const std::string& path) {
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    out.reserve(static_cast<size_t>(st.st_size));
-    std::uint8_t buf[65536];
+  if (::stat(NativePath(path).c_str(), &st) != 0) return FileKind::Missing;
+  if (S_ISDIR(st.st_mode)) return FileKind::Folder;
+  return S_ISREG(st.st_mode) ? FileKind::Regular : FileKind::Other;
+}
+
+std::optional<Bytes> ReadWholeFile(const std::string& path, ReadFailure* why) {
+  ReadFailure dummy;
+  ReadFailure& failure = why ? *why : dummy;
+  failure = ReadFailure::None;
+  // O_NONBLOCK: opening a FIFO must not wait for a writer; it is refused below.
+  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    failure = (errno == ENOENT || errno == ENOTDIR) ? ReadFailure::Missing
+              : (errno == EACCES || errno == EPERM) ? ReadFailure::Denied
+                                                    : ReadFailure::Failed;
+    return std::nullopt;
+  }
+  std::optional<Bytes> out;
+  struct stat st;
+  if (::fstat(fd, &st) != 0) {
+    failure = ReadFailure::Failed;
+  } else if (!S_ISREG(st.st_mode)) {
+    failure = ReadFailure::NotRegular;
+  } else {
+    // Read straight into the result: one copy of the file in memory.
+    out.emplace(static_cast<size_t>(st.st_size));
+    size_t done = 0;
     while (true) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
+      if (done == out->size()) out->resize(done + 65536);  // the file grew
+      ssize_t n = ::read(fd, out->data() + done, out->size() - done);
+      if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
-        out.clear();
+        failure = ReadFailure::Failed;
+        out.reset();
         break;
       }
-      if (n == 0) break;
-      out.insert(out.end(), buf, buf + n);
+      if (n == 0) {
+        out->resize(done);
+        break;
+      }
+      done += static_cast<size_t>(n);
     }
   }
   ::close(fd);
   return out;
 }
 
-std::optional<Bytes> ReadWholeFile(const std::string& path) {
-  int fd = ::open(NativePath(path).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::nullopt;
-  std::optional<Bytes> out;
+bool SameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (::stat(NativePath(a).c_str(), &sa) != 0 || ::stat(NativePath(b).c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+bool IsReadOnlyFile(const std::string& path) {
   struct stat st;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-    out.emplace();
-    std::uint8_t buf[65536];
-    while (true) {
-      ssize_t n = ::read(fd, buf, sizeof buf);
-      if (n < 0) {
-        out.reset();
-        break;
-      }
-      if (n == 0) break;
-      out->insert(out->end(), buf, buf + n);
-    }
-  }
-  ::close(fd);
-  return out;
+  // Read-only as the listing reports it: no owner write bit.
+  return ::stat(NativePath(path).c_str(), &st) == 0 && !S_ISDIR(st.st_mode) && (st.st_mode & S_IWUSR) == 0;
+}
+
+bool MakeWritable(const std::string& path) {
+  struct stat st;
+  std::string p = NativePath(path);
+  return ::stat(p.c_str(), &st) == 0 && ::chmod(p.c_str(), (st.st_mode & 07777) | S_IWUSR) == 0;
 }
 
 namespace {
@@ -117,10 +141,8 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view data) {
 bool CreateFolder(const std::string& path) { return ::mkdir(NativePath(path).c_str(), 0755) == 0; }
 
 bool CopyFileTo(const std::string& source, const std::string& target) {
-  Bytes data = ReadFileBytes(source);
-  struct stat st;
-  if (data.empty() && (::stat(NativePath(source).c_str(), &st) != 0 || st.st_size != 0)) return false;
-  return WriteFileBytes(target, data);
+  std::optional<Bytes> data = ReadWholeFile(source);
+  return data && WriteFileBytes(target, *data);
 }
 
 bool DeleteFileAt(const std::string& path) {

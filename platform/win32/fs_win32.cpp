@@ -23,21 +23,59 @@ bool FolderExists(const std::string& path) {
   return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-Bytes ReadFileBytes(const std::string& path) {
-  Bytes out;
+namespace {
+// A handle for asking about a file, not for reading it: no access asked, so
+// devices and pipes open without blocking; folders open too.
+UniqueFileHandle OpenForQuery(const std::string& path) {
+  return UniqueFileHandle(::CreateFileW(Widen(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+bool IsNotFound(DWORD e) {
+  return e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND || e == ERROR_INVALID_NAME;
+}
+}  // namespace
+
+FileKind KindOfFile(const std::string& path) {
+  DWORD a = ::GetFileAttributesW(Widen(path).c_str());
+  if (a == INVALID_FILE_ATTRIBUTES && IsNotFound(::GetLastError())) return FileKind::Missing;
+  if (a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY)) return FileKind::Folder;
+  UniqueFileHandle f = OpenForQuery(path);
+  if (!f) return a == INVALID_FILE_ATTRIBUTES ? FileKind::Missing : FileKind::Regular;
+  return ::GetFileType(f.get()) == FILE_TYPE_DISK ? FileKind::Regular : FileKind::Other;
+}
+
+std::optional<Bytes> ReadWholeFile(const std::string& path, ReadFailure* why) {
+  ReadFailure dummy;
+  ReadFailure& failure = why ? *why : dummy;
+  failure = ReadFailure::None;
+  FileKind kind = KindOfFile(path);
+  if (kind != FileKind::Regular) {
+    failure = kind == FileKind::Missing ? ReadFailure::Missing : ReadFailure::NotRegular;
+    return std::nullopt;
+  }
   UniqueFileHandle f(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f) return out;
+  if (!f) {
+    DWORD e = ::GetLastError();
+    failure = IsNotFound(e) ? ReadFailure::Missing
+              : (e == ERROR_ACCESS_DENIED || e == ERROR_SHARING_VIOLATION) ? ReadFailure::Denied
+                                                                           : ReadFailure::Failed;
+    return std::nullopt;
+  }
   LARGE_INTEGER size;
-  if (!::GetFileSizeEx(f.get(), &size) || size.QuadPart > 0x7FFFFFFF) return out;
-  out.resize(static_cast<size_t>(size.QuadPart));
+  if (!::GetFileSizeEx(f.get(), &size) || size.QuadPart > 0x7FFFFFFF) {
+    failure = ReadFailure::Failed;
+    return std::nullopt;
+  }
+  Bytes out(static_cast<size_t>(size.QuadPart));
   size_t done = 0;
   while (done < out.size()) {
     DWORD got = 0;
     DWORD want = static_cast<DWORD>(std::min<size_t>(out.size() - done, 1 << 20));
     if (!::ReadFile(f.get(), out.data() + done, want, &got, nullptr)) {
-      out.clear();
-      return out;
+      failure = ReadFailure::Failed;
+      return std::nullopt;
     }
     if (got == 0) break;
     done += got;
@@ -46,23 +84,25 @@ Bytes ReadFileBytes(const std::string& path) {
   return out;
 }
 
-std::optional<Bytes> ReadWholeFile(const std::string& path) {
-  UniqueFileHandle f(::CreateFileW(Widen(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-  if (!f) return std::nullopt;
-  LARGE_INTEGER size;
-  if (!::GetFileSizeEx(f.get(), &size) || size.QuadPart > 0x7FFFFFFF) return std::nullopt;
-  Bytes out(static_cast<size_t>(size.QuadPart));
-  size_t done = 0;
-  while (done < out.size()) {
-    DWORD got = 0;
-    DWORD want = static_cast<DWORD>(std::min<size_t>(out.size() - done, 1 << 20));
-    if (!::ReadFile(f.get(), out.data() + done, want, &got, nullptr)) return std::nullopt;
-    if (got == 0) break;
-    done += got;
-  }
-  out.resize(done);
-  return out;
+bool SameFile(const std::string& a, const std::string& b) {
+  UniqueFileHandle fa = OpenForQuery(a), fb = OpenForQuery(b);
+  if (!fa || !fb) return false;
+  BY_HANDLE_FILE_INFORMATION ia, ib;
+  if (!::GetFileInformationByHandle(fa.get(), &ia) || !::GetFileInformationByHandle(fb.get(), &ib)) return false;
+  return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+         ia.nFileIndexLow == ib.nFileIndexLow;
+}
+
+bool IsReadOnlyFile(const std::string& path) {
+  DWORD a = ::GetFileAttributesW(Widen(path).c_str());
+  return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY) && (a & FILE_ATTRIBUTE_READONLY);
+}
+
+bool MakeWritable(const std::string& path) {
+  DWORD a = ::GetFileAttributesW(Widen(path).c_str());
+  if (a == INVALID_FILE_ATTRIBUTES) return false;
+  a &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  return ::SetFileAttributesW(Widen(path).c_str(), a ? a : FILE_ATTRIBUTE_NORMAL) != 0;
 }
 
 namespace {

@@ -24,8 +24,9 @@ std::string Narrow(std::wstring_view wide) {
 
 }  // namespace win32
 
-std::string GbkToUtf8(std::string_view gbk, bool* ok) {
+std::string GbkToUtf8(std::string_view gbk, bool* ok, std::size_t* firstBad) {
   if (ok) *ok = true;
+  if (firstBad) *firstBad = std::string_view::npos;
   if (gbk.empty()) return {};
   int n = ::MultiByteToWideChar(936, MB_ERR_INVALID_CHARS, gbk.data(), static_cast<int>(gbk.size()), nullptr, 0);
   if (n > 0) {
@@ -47,6 +48,7 @@ std::string GbkToUtf8(std::string_view gbk, bool* ok) {
       w.push_back(out[0]);
       i += len;
     } else {
+      if (firstBad && *firstBad == std::string_view::npos) *firstBad = i;
       w.push_back(L'\xFFFD');
       i += 1;
     }
@@ -54,8 +56,34 @@ std::string GbkToUtf8(std::string_view gbk, bool* ok) {
   return win32::Narrow(w);
 }
 
-std::string Utf8ToGbk(std::string_view utf8, bool* ok) {
+namespace {
+
+// A character that code page 936 holds exactly: the system's best-fit
+// stand-ins (a look-alike letter) do not count.
+bool HasGbkForm(char32_t cp) {
+  if (cp >= 0x10000) return false;
+  wchar_t w = static_cast<wchar_t>(cp);
+  char out[2];
+  BOOL usedDefault = FALSE;
+  int n = ::WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, &w, 1, out, 2, nullptr, &usedDefault);
+  return n > 0 && !usedDefault;
+}
+
+std::size_t FirstWithoutGbkForm(std::string_view utf8) {
+  for (std::size_t i = 0; i < utf8.size();) {
+    char32_t cp = 0;
+    std::size_t len = DecodeUtf8At(utf8, i, cp);
+    if (!len || !HasGbkForm(cp)) return i;
+    i += len;
+  }
+  return std::string_view::npos;
+}
+
+}  // namespace
+
+std::string Utf8ToGbk(std::string_view utf8, bool* ok, std::size_t* firstBad) {
   if (ok) *ok = true;
+  if (firstBad) *firstBad = std::string_view::npos;
   if (utf8.empty()) return {};
   std::wstring w = win32::Widen(utf8);
   // A character outside the basic plane is one "?", as on POSIX, not two.
@@ -75,7 +103,14 @@ std::string Utf8ToGbk(std::string_view utf8, bool* ok) {
   int n = ::WideCharToMultiByte(936, 0, folded.data(), static_cast<int>(folded.size()), nullptr, 0, "?", &usedDefault);
   std::string out(static_cast<size_t>(n), '\0');
   ::WideCharToMultiByte(936, 0, folded.data(), static_cast<int>(folded.size()), out.data(), n, "?", &usedDefault);
-  if (ok && (replaced || usedDefault || !IsValidUtf8(utf8))) *ok = false;
+  if (!usedDefault) {
+    // A best-fit stand-in is no GBK form either: ask again without them.
+    ::WideCharToMultiByte(936, WC_NO_BEST_FIT_CHARS, folded.data(), static_cast<int>(folded.size()), nullptr, 0,
+                          "?", &usedDefault);
+  }
+  bool all = !replaced && !usedDefault && IsValidUtf8(utf8);
+  if (ok && !all) *ok = false;
+  if (firstBad && !all) *firstBad = FirstWithoutGbkForm(utf8);
   return out;
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "config/launcher_config.h"
 #include "platform/text_codec.h"
 
@@ -106,6 +108,62 @@ TEST(TextCodec, FixedTextsRoundTripThroughGbk) {
   EXPECT_FALSE(ok);
   EXPECT_EQ(platform::GbkToUtf8("a\xFF", &ok), "a\xEF\xBF\xBD");
   EXPECT_FALSE(ok);
+}
+
+TEST(TextCodec, ReportsTheFirstByteThatDidNotConvert) {
+  constexpr std::size_t kNone = std::string_view::npos;
+  struct Row {
+    std::string_view utf8;
+    std::size_t firstBad;
+  } toGbk[] = {
+      {"版本一=é×", kNone},          // é and × are in GBK
+      {"ab\xF0\x9F\x98\x80c\xF0\x9F\x98\x80", 2},
+      {"版\xE1\xBA\x9E", 3},         // ẞ has no GBK form
+      {"ok\xFF", 2},                  // not UTF-8 at all
+  };
+  for (const Row& r : toGbk) {
+    std::size_t bad = 0;
+    platform::Utf8ToGbk(r.utf8, nullptr, &bad);
+    EXPECT_EQ(bad, r.firstBad) << r.utf8;
+  }
+  std::size_t bad = 0;
+  EXPECT_EQ(platform::GbkToUtf8("\xA1\xC1\x81\x20\xFF", nullptr, &bad), "×\xEF\xBF\xBD \xEF\xBF\xBD");
+  EXPECT_EQ(bad, 2u);
+  platform::GbkToUtf8("\xA1\xC1", nullptr, &bad);
+  EXPECT_EQ(bad, kNone);
+}
+
+TEST(TextCodec, LongRunsOfBadInputStayLinear) {
+  // Restarting the system converter at each bad character made a megabyte of
+  // them take many seconds.
+  std::string emoji, junk(4 << 20, '\xFF');
+  for (int i = 0; i < (1 << 20); ++i) emoji += "\xF0\x9F\x98\x80";
+  auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(platform::Utf8ToGbk(emoji), std::string(1 << 20, '?'));
+  EXPECT_EQ(platform::GbkToUtf8(junk).size(), junk.size() * 3);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+}
+
+TEST(ConfigCheck, OperatorTextNamesLineAndColumnOfTheFirstNonGbkCharacter) {
+  struct Row {
+    std::string_view raw;
+    std::size_t line, column;
+  } rows[] = {
+      {"a=b\n版本一=一号\n", 0, 0},
+      {"a=b\n版本一=\xF0\x9D\x84\x9E\n", 2, 5},           // 𝄞 after four characters
+      {"\xEF\xBB\xBFx\r\nk=\xE1\xBA\x9E\xE1\xBA\x9E", 2, 3},  // BOM and CR LF do not count
+      {"k=\xD6\xD0\n\xFF", 2, 1},                            // GBK input with a byte that is not GBK
+  };
+  for (const Row& r : rows) {
+    config::OperatorGbk g = config::OperatorTextToGbk(r.raw);
+    EXPECT_EQ(g.line, r.line) << r.raw;
+    EXPECT_EQ(g.column, r.column) << r.raw;
+  }
+  EXPECT_EQ(config::OperatorTextToGbk("k=中\n").gbk, "k=\xD6\xD0\n");
+  // Line ends become CR LF in GBK, before enciphering.
+  std::string_view plain = "a=\xD6\xD0\r\nb=\r\nc";
+  EXPECT_EQ(config::EncipherGbkText("a=\xD6\xD0\nb=\r\nc"),
+            config::DecipherConfigBytes(std::span(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size())));
 }
 
 }  // namespace

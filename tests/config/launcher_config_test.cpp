@@ -92,6 +92,12 @@ TEST_F(ConfigFile, NineBytesRefusedTenAccepted) {
   EXPECT_EQ(config::ReadConfigFile(path, cfg), config::LoadResult::Ok);
 }
 
+TEST_F(ConfigFile, UnreadableIsNotTakenForEmpty) {
+  // A folder in the file's place exists but cannot be read as a file.
+  ASSERT_TRUE(platform::CreateFolder(path));
+  EXPECT_EQ(config::ReadConfigFile(path, cfg), config::LoadResult::Unreadable);
+}
+
 TEST_F(ConfigFile, EncodedTextFillsEverySlot) {
   auto dat = config::EncodeConfigText(
       "版本一名称编辑框=一号\n版本四名称编辑框=四号\n创建版本文件夹名称编辑框3=game3\n版本二登录器下载exe=http://h/a.exe\n");

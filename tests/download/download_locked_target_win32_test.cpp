@@ -33,8 +33,9 @@ TEST(DownloadLockedTarget, LockedTargetFailsAndStaysAsItWas) {
   ASSERT_GE(s.size(), 2u);
   EXPECT_EQ(s[s.size() - 2], kFailed);
   EXPECT_EQ(s.back(), kFinished);
-  auto bytes = platform::ReadFileBytes(target);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "old program");
+  auto bytes = platform::ReadWholeFile(target);
+  ASSERT_TRUE(bytes);
+  EXPECT_EQ(std::string(bytes->begin(), bytes->end()), "old program");
   EXPECT_FALSE(platform::FileExists(target + DownloadTask::kTempSuffix));
 }
 

@@ -64,8 +64,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
   auto reports = log.Reports();
   if (!reports.empty()) o.last = reports.back();
   o.fileExists = platform::FileExists(target);
-  auto bytes = platform::ReadFileBytes(target);
-  o.file.assign(bytes.begin(), bytes.end());
+  if (auto bytes = platform::ReadWholeFile(target)) o.file.assign(bytes->begin(), bytes->end());
   o.tempLeft = platform::FileExists(target + DownloadTask::kTempSuffix);
   return o;
 }

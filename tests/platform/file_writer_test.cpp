@@ -22,9 +22,10 @@ TEST(DownloadFileWriter, ReservedRoomIsNotPartOfTheFile) {
   ASSERT_TRUE(file.Write(first.data(), first.size()));
   ASSERT_TRUE(file.Write(second.data(), second.size()));
   ASSERT_TRUE(file.Close());
-  auto bytes = ReadFileBytes(path);
-  ASSERT_EQ(bytes.size(), 1234u);
-  EXPECT_TRUE(std::string(bytes.begin(), bytes.end()) == first + second);
+  auto bytes = ReadWholeFile(path);
+  ASSERT_TRUE(bytes);
+  ASSERT_EQ(bytes->size(), 1234u);
+  EXPECT_TRUE(std::string(bytes->begin(), bytes->end()) == first + second);
 }
 
 TEST(DownloadFileWriter, ReserveBeforeCreateOrOfNothingIsHarmless) {
@@ -35,7 +36,9 @@ TEST(DownloadFileWriter, ReserveBeforeCreateOrOfNothingIsHarmless) {
   file.Reserve(0);
   file.Reserve(-5);
   ASSERT_TRUE(file.Close());
-  EXPECT_TRUE(ReadFileBytes(dir.path() + "\\empty.part").empty());
+  auto empty = ReadWholeFile(dir.path() + "\\empty.part");
+  ASSERT_TRUE(empty);
+  EXPECT_TRUE(empty->empty());
 }
 
 }  // namespace

@@ -2,11 +2,67 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <set>
 
 #include "support/temp_dir.h"
 
 namespace {
+
+std::string Read(const std::string& path) {
+  auto bytes = platform::ReadWholeFile(path);
+  return bytes ? std::string(bytes->begin(), bytes->end()) : "<cannot read>";
+}
+
+TEST(FileSystem, ReadTellsEmptyFromUnreadable) {
+  testing_support::TempDir dir;
+  std::string empty = dir.path() + "\\empty.dat", sub = dir.path() + "\\sub";
+  ASSERT_TRUE(platform::WriteFileBytes(empty, ""));
+  ASSERT_TRUE(platform::CreateFolder(sub));
+  platform::ReadFailure why = platform::ReadFailure::Failed;
+  auto got = platform::ReadWholeFile(empty, &why);
+  ASSERT_TRUE(got);
+  EXPECT_TRUE(got->empty());
+  EXPECT_EQ(why, platform::ReadFailure::None);
+  EXPECT_FALSE(platform::ReadWholeFile(dir.path() + "\\none", &why));
+  EXPECT_EQ(why, platform::ReadFailure::Missing);
+  EXPECT_FALSE(platform::ReadWholeFile(sub, &why));
+  EXPECT_EQ(why, platform::ReadFailure::NotRegular);
+  EXPECT_EQ(platform::KindOfFile(sub), platform::FileKind::Folder);
+  EXPECT_EQ(platform::KindOfFile(empty), platform::FileKind::Regular);
+  EXPECT_EQ(platform::KindOfFile(dir.path() + "\\none"), platform::FileKind::Missing);
+}
+
+TEST(FileSystem, SameFileLooksPastTheSpelling) {
+  testing_support::TempDir dir;
+  std::string a = dir.path() + "\\a.txt", b = dir.path() + "\\b.txt";
+  ASSERT_TRUE(platform::WriteFileBytes(a, "same"));
+  ASSERT_TRUE(platform::WriteFileBytes(b, "same"));
+  EXPECT_TRUE(platform::SameFile(a, a));
+  EXPECT_TRUE(platform::SameFile(a, dir.path() + "\\.\\a.txt"));
+  EXPECT_FALSE(platform::SameFile(a, b));  // equal content, other file
+  EXPECT_FALSE(platform::SameFile(a, dir.path() + "\\none"));
+  EXPECT_FALSE(platform::SameFile(dir.path() + "\\none", dir.path() + "\\none"));
+}
+
+TEST(FileSystem, ReadOnlyMarkCanBeCleared) {
+  testing_support::TempDir dir;
+  std::string p = dir.path() + "\\ro.dat";
+  ASSERT_TRUE(platform::WriteFileBytes(p, "x"));
+  EXPECT_FALSE(platform::IsReadOnlyFile(p));
+  EXPECT_FALSE(platform::IsReadOnlyFile(dir.path() + "\\none"));
+  std::string native = p;
+  for (char& c : native)
+    if (c == '\\') c = '/';
+  std::filesystem::permissions(std::filesystem::path(std::u8string(native.begin(), native.end())),
+                               std::filesystem::perms::owner_write | std::filesystem::perms::group_write |
+                                   std::filesystem::perms::others_write,
+                               std::filesystem::perm_options::remove);
+  EXPECT_TRUE(platform::IsReadOnlyFile(p));
+  EXPECT_TRUE(platform::MakeWritable(p));
+  EXPECT_FALSE(platform::IsReadOnlyFile(p));
+  EXPECT_EQ(Read(p), "x");
+}
 
 TEST(FileSystem, ExistsForFilesFoldersAndWildcards) {
   testing_support::TempDir dir;
@@ -25,13 +81,12 @@ TEST(FileSystem, WriteTruncatesAndCopyOverwrites) {
   std::string a = dir.path() + "\\a.bin", b = dir.path() + "\\b.bin";
   ASSERT_TRUE(platform::WriteFileBytes(a, "long content"));
   ASSERT_TRUE(platform::WriteFileBytes(a, "short"));
-  auto bytes = platform::ReadFileBytes(a);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "short");
+  EXPECT_EQ(Read(a), "short");
   ASSERT_TRUE(platform::WriteFileBytes(b, "older and longer"));
   EXPECT_TRUE(platform::CopyFileTo(a, b));
-  bytes = platform::ReadFileBytes(b);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "short");
-  EXPECT_TRUE(platform::ReadFileBytes(dir.path() + "\\none").empty());
+  EXPECT_EQ(Read(b), "short");
+  EXPECT_FALSE(platform::CopyFileTo(dir.path() + "\\none", b));
+  EXPECT_EQ(Read(b), "short");
   EXPECT_FALSE(platform::WriteFileBytes(dir.path() + "\\no\\such\\dir.txt", "x"));
   EXPECT_TRUE(platform::DeleteFileAt(a));
   EXPECT_FALSE(platform::FileExists(a));
@@ -42,8 +97,7 @@ TEST(FileSystem, AtomicReplaceLeavesNoTemporary) {
   std::string p = dir.path() + "\\Game.ini";
   ASSERT_TRUE(platform::WriteFileBytes(p, "old"));
   ASSERT_TRUE(platform::ReplaceFileAtomically(p, "new"));
-  auto bytes = platform::ReadFileBytes(p);
-  EXPECT_EQ(std::string(bytes.begin(), bytes.end()), "new");
+  EXPECT_EQ(Read(p), "new");
   platform::DirectoryListing list(dir.path() + "\\*", std::nullopt);
   std::set<std::string> names;
   for (std::string n = list.Next(); !n.empty(); n = list.Next()) names.insert(n);

@@ -80,8 +80,9 @@ void PanelFixture::WriteText(const std::string& path, std::string_view bytes) {
 }
 
 std::string PanelFixture::ReadText(const std::string& path) const {
-  platform::Bytes b = platform::ReadFileBytes(path);
-  return std::string(b.begin(), b.end());
+  std::optional<platform::Bytes> b = platform::ReadWholeFile(path);
+  EXPECT_TRUE(b) << "cannot read " << path;
+  return b ? std::string(b->begin(), b->end()) : std::string();
 }
 
 void PanelFixture::MakeFolder(const std::string& path) { ASSERT_TRUE(platform::CreateFolder(path)) << path; }

@@ -114,7 +114,7 @@ int main(int argc, char** argv) {
     Log("main created");
     ui.SetText(WindowId::Main, "适龄提示标签", "适龄提示：适合16岁以上使用");
     for (int i = 0; i < 4; ++i) ui.SetText(WindowId::Main, slots[i].button, slots[i].name);
-    for (auto& [control, file] : pictures) ui.SetPicture(WindowId::Main, control, platform::ReadFileBytes(file));
+    for (auto& [control, file] : pictures) ui.SetPicture(WindowId::Main, control, platform::ReadWholeFile(file).value_or(platform::Bytes{}));
     ui.SetText(WindowId::Main, "透明标签_进度", "正在下载：45.0%  已下载 412.3MB / 916.2MB  速度 2.41MB/s");
     ui.SetMaximum(WindowId::Main, "进度条Ex1", 10000);
     ui.SetPosition(WindowId::Main, "进度条Ex1", 4500);
