@@ -130,6 +130,8 @@ bool WriteFileBytes(const std::string& path, std::string_view data) {
 }
 
 bool ReplaceFileAtomically(const std::string& path, std::string_view data) {
+  // A read-only target stays as it is; not every system refuses the rename.
+  if (IsReadOnlyFile(path)) return false;
   std::string tmp = path + ".tmp~";
   {
     UniqueFileHandle f(::CreateFileW(Widen(tmp).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
