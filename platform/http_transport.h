@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -16,10 +18,23 @@ inline constexpr char kDownloadUserAgent[] =
 inline constexpr char kDownloadRangeHeader[] = "Range:bytes=0-";
 inline constexpr int kDefaultStallLimitMs = 60000;
 
+// What broke a request, for the engine's retry rule and the player's reason.
+enum class HttpFailure {
+  None,
+  Connect,    // no connection (refused, unreachable, name not found, reset before the response)
+  Tls,        // the secure channel failed (certificate, handshake)
+  Stall,      // no byte for the stall limit
+  Broken,     // the connection broke after the response began
+  Protocol,   // a malformed response, too many redirects, HTTPS to HTTP
+  Cancelled,  // Cancel was called
+};
+
 struct HttpGetRequest {
   std::string url;  // http:// or https://
   std::string userAgent = kDownloadUserAgent;
   std::string header = kDownloadRangeHeader;  // one extra header line
+  // Further header lines, "Name: value", sent after header.
+  std::vector<std::string> moreHeaders;
   // A connection that brings no byte for this long fails.
   int stallLimitMs = kDefaultStallLimitMs;
 };
@@ -51,6 +66,11 @@ class HttpTransport {
   virtual void Close() = 0;
   // A short description of the latest failure, for diagnostics and tests.
   [[nodiscard]] virtual std::string LastError() = 0;
+  // What kind the latest failure was; None while nothing failed.
+  [[nodiscard]] virtual HttpFailure LastFailure() { return HttpFailure::None; }
+  // The final response's header of this name (any case), trimmed; empty when
+  // absent. Valid after Send succeeded.
+  [[nodiscard]] virtual std::string ResponseHeader(std::string_view name) { return {}; }
 };
 
 // The backend of this build.
