@@ -11,7 +11,27 @@ enum DownloadStatus : std::int32_t {
   kProgress = 2,  // every tick
   kFinished = 3,  // the last report of every task that ran
   kFailed = -1,   // a failure was detected; Finished follows
+  kRetrying = 4,  // a transient fault: the next attempt starts after retryInMs
 };
+
+// Why a download failed (or is about to be tried again).
+enum class FailReason : std::int32_t {
+  None,
+  HttpStatus,   // the server answered httpStatus
+  Connect,      // no connection, or it broke before the response
+  Broken,       // the connection broke during the body, or the body came short
+  Tls,          // the secure channel failed
+  Stall,        // no byte for the stall limit
+  DiskFull,     // the volume cannot hold the file (neededBytes more)
+  WriteError,   // the file could not be written or published
+  BadName,      // no address, or a target name Windows refuses
+  Cancelled,    // stopped by its owner
+  SizeChanged,  // the file on the server changed size while resuming
+  Protocol,     // a malformed response or a refused redirect
+};
+
+// The reason as the player reads it: "服务器返回 404", "连接中断"...
+std::string ReasonText(FailReason reason, std::int32_t httpStatus = 0, std::int64_t neededBytes = 0);
 
 struct ProgressReport {
   std::int32_t userData = 0;
@@ -23,6 +43,13 @@ struct ProgressReport {
   float speed = 0.0f;     // KB/s, averaged
   std::int32_t elapsedMs = 0;
   std::string filePath;
+  // Failed and Retrying: why. Retrying: the wait and the attempt to come
+  // (2 for the first retry).
+  FailReason reason = FailReason::None;
+  std::int32_t httpStatus = 0;
+  std::int64_t neededBytes = 0;
+  std::int32_t retryInMs = 0;
+  std::int32_t attempt = 0;
 };
 
 // Called from several threads, possibly at the same time.

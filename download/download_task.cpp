@@ -5,9 +5,13 @@
 #include <new>
 #include <system_error>
 
-#include "platform/names.h"
+#include <random>
+
+#include "platform/disk.h"
 #include "platform/file_writer.h"
 #include "platform/fs.h"
+#include "platform/log.h"
+#include "platform/names.h"
 
 namespace download {
 
@@ -34,7 +38,7 @@ void DownloadTask::Start(const std::string& url, const std::string& filePath, Pr
   }
   // No worker: end here so that nobody waits for ever, outside the lock, as
   // the callback may call Stop.
-  CommonEnd(Outcome::Failed, false);
+  CommonEnd(Attempt{}, false);
 }
 
 bool DownloadTask::StartLocked(const std::string& url, const std::string& filePath, ProgressCallback cb,
@@ -48,7 +52,6 @@ bool DownloadTask::StartLocked(const std::string& url, const std::string& filePa
   userData_ = userData;
   doneEvent_ = std::move(done);
   startTick_ = clock_.TickCount();
-  transport_ = transports_ ? transports_() : platform::CreateHttpTransport();
   if (threadSeam_ && !threadSeam_()) return true;
   try {
     worker_ = std::thread([this] { Run(); });
@@ -66,7 +69,10 @@ bool DownloadTask::Stop() {
     // The worker looks once per chunk; a read blocked on a silent server is
     // ended through the transport instead of by force.
     if (!workerEnded_.WaitFor(kStopWaitMs)) {
-      if (transport_) transport_->Cancel();
+      {
+        std::lock_guard<std::mutex> t(transportMutex_);
+        if (transport_) transport_->Cancel();
+      }
       // A transport that ignores the cancel keeps its worker: never wait for
       // ever, never kill a thread. The owner must then keep the task alive.
       if (!workerEnded_.WaitFor(kStopWaitMs)) return false;
@@ -112,106 +118,361 @@ void DownloadTask::Report(std::int32_t status) {
   }
   r.elapsedMs = static_cast<std::int32_t>(platform::TicksBetween(startTick_.load(), clock_.TickCount()));
   r.filePath = filePath_;
+  if (status == kFailed || status == kRetrying) {
+    std::lock_guard<std::mutex> guard(reasonMutex_);
+    r.reason = reason_.reason;
+    r.httpStatus = reason_.httpStatus;
+    r.neededBytes = reason_.neededBytes;
+    r.retryInMs = retryInMs_;
+    r.attempt = attempt_;
+  }
   callback_(r);
+}
+
+namespace {
+
+std::string Folder(const std::string& path) {
+  std::size_t cut = path.rfind('\\');
+  return cut == std::string::npos ? std::string(".") : path.substr(0, cut);
+}
+
+}  // namespace
+
+bool DownloadTask::PublishPart(const std::string& filePath) {
+  const std::string part = filePath + kTempSuffix;
+  if (!platform::MoveFileReplace(part, filePath)) return false;
+  (void)platform::DeleteFileAt(ResumeStatePath(part));
+  return true;
 }
 
 void DownloadTask::Run() {
   bool fileCreated = false;
-  Outcome outcome = Outcome::Failed;
+  Attempt last;
+  last.reason = FailReason::BadName;
   // An empty address or path, or a name that is not a plain file name in its
   // folder, fails before anything touches the disk.
-  if (!url_.empty() && !filePath_.empty() && platform::IsSafePath(filePath_)) outcome = Transfer(fileCreated);
-  CommonEnd(outcome, fileCreated);
+  if (!url_.empty() && !filePath_.empty() && platform::IsSafePath(filePath_)) {
+    platform::Log("download " + url_ + " -> " + filePath_);
+    std::mt19937 jitter(std::random_device{}());
+    int startOvers = 0;
+    for (int attempt = 1;; ++attempt) {
+      bool created = false;
+      last = Transfer(created);
+      fileCreated = fileCreated || created;
+      if (last.outcome == Outcome::Complete) break;
+      if (stop_.Signalled()) {
+        last.reason = FailReason::Cancelled;
+        break;
+      }
+      if (last.startOver && ++startOvers <= 2) {  // not a fault of the network: no attempt spent
+        DiscardPart();
+        --attempt;
+        continue;
+      }
+      const bool transient =
+          last.reason == FailReason::Connect || last.reason == FailReason::Broken ||
+          last.reason == FailReason::Stall ||
+          (last.reason == FailReason::HttpStatus &&
+           (last.httpStatus >= 500 || last.httpStatus == 408 || last.httpStatus == 429));
+      if (!transient || attempt >= options_.maxAttempts) break;
+      // 1, 2, 4, 8, 16 s, each up to a quarter longer, so that many players
+      // cut off together do not come back together.
+      int wait = options_.retryBaseMs << (attempt - 1);
+      wait += static_cast<int>(std::uniform_int_distribution<int>(0, wait / 4)(jitter));
+      if (last.retryAfterMs > 0) wait = std::min(last.retryAfterMs, kMaxRetryAfterMs);
+      {
+        std::lock_guard<std::mutex> guard(reasonMutex_);
+        reason_ = last;
+        retryInMs_ = wait;
+        attempt_ = attempt + 1;
+      }
+      platform::Log("download " + url_ + ": " + ReasonText(last.reason, last.httpStatus) + ", retry " +
+                    std::to_string(attempt + 1) + " in " + std::to_string(wait) + " ms");
+      if (callback_) {
+        reports_.WaitIdle();  // Started before Retrying
+        ReportOnFreshThread(kRetrying);
+      }
+      if (stop_.WaitFor(wait)) {
+        last = Attempt{};
+        last.reason = FailReason::Cancelled;
+        break;
+      }
+    }
+  }
+  CommonEnd(last, fileCreated);
 }
 
-DownloadTask::Outcome DownloadTask::Transfer(bool& fileCreated) {
+DownloadTask::Attempt DownloadTask::TransportFailure(platform::HttpTransport& t) const {
+  Attempt a;
+  switch (t.LastFailure()) {
+    case platform::HttpFailure::Tls: a.reason = FailReason::Tls; break;
+    case platform::HttpFailure::Stall: a.reason = FailReason::Stall; break;
+    case platform::HttpFailure::Protocol: a.reason = FailReason::Protocol; break;
+    case platform::HttpFailure::Cancelled: a.reason = FailReason::Cancelled; break;
+    case platform::HttpFailure::Connect: a.reason = FailReason::Connect; break;
+    case platform::HttpFailure::Broken:
+    case platform::HttpFailure::None: a.reason = FailReason::Broken; break;
+  }
+  return a;
+}
+
+void DownloadTask::DiscardPart() {
+  (void)platform::DeleteFileAt(tempPath_);
+  (void)platform::DeleteFileAt(ResumeStatePath(tempPath_));
+}
+
+void DownloadTask::SaveResumeState(std::int64_t done) {
+  // Without a validator a later answer cannot be matched to these bytes.
+  if (validator_.empty() || totalBytes_.load() <= 0) return;
+  (void)WriteResumeState(ResumeStatePath(tempPath_), {url_, validator_, totalBytes_.load(), done});
+}
+
+DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
+  Attempt fail;
+  std::unique_ptr<platform::HttpTransport> fresh = transports_ ? transports_() : platform::CreateHttpTransport();
+  if (!fresh) return fail;
+  platform::HttpTransport* t = fresh.get();
+  {
+    std::lock_guard<std::mutex> guard(transportMutex_);
+    if (transport_) transport_->Close();
+    transport_ = std::move(fresh);
+    if (stop_.Signalled()) return fail;
+  }
+
+  // A part kept by an earlier attempt of this address, whole up to its state.
+  std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
+  std::optional<std::int64_t> keptSize = platform::FileSizeOf(tempPath_);
+  if (kept && (kept->url != url_ || kept->validator.empty() || kept->total <= 0 || kept->done <= 0 || !keptSize ||
+               *keptSize < kept->done))
+    kept.reset();
+
   platform::HttpGetRequest request;
   request.url = url_;
   request.stallLimitMs = stallLimitMs_;
-  if (!transport_) return Outcome::Failed;
-  if (!transport_->Send(request) || stop_.Signalled()) return Outcome::Failed;
+  std::int64_t from = 0;
+  if (kept) {
+    // A complete part asks for its last byte: the answer proves it current.
+    from = kept->done < kept->total ? kept->done : kept->total - 1;
+    request.header = "Range:bytes=" + std::to_string(from) + "-";
+    request.moreHeaders.push_back("If-Range: " + kept->validator);
+  }
+  if (!t->Send(request)) return TransportFailure(*t);
+  if (stop_.Signalled()) return fail;
   // An error page is not the file.
-  int status = transport_->StatusCode();
-  if (status < 200 || status >= 300) return Outcome::Failed;
-  std::int64_t announced = transport_->ContentLength();
-  totalBytes_ = announced > 0 ? announced : 0;
+  int status = t->StatusCode();
+  if (status == 416 && kept) {
+    fail.startOver = true;
+    return fail;
+  }
+  if (status < 200 || status >= 300) {
+    fail.reason = FailReason::HttpStatus;
+    fail.httpStatus = status;
+    if (status == 429 || status == 503) {
+      std::int64_t seconds = 0;
+      std::string after = t->ResponseHeader("Retry-After");
+      if (!after.empty() && after.find_first_not_of("0123456789") == std::string::npos && after.size() < 6)
+        seconds = std::stoll(after);
+      fail.retryAfterMs = static_cast<int>(std::min<std::int64_t>(seconds * 1000, kMaxRetryAfterMs));
+    }
+    return fail;
+  }
+  std::int64_t announced = t->ContentLength();
+  std::int64_t resumeFrom = 0;
+  if (kept && status == 206) {
+    std::optional<ContentRange> range = ParseContentRange(t->ResponseHeader("Content-Range"));
+    if (!range || range->first != from) {
+      fail.startOver = true;
+      return fail;
+    }
+    if (range->total != kept->total) {
+      // The file changed on the server: what is kept belongs to another one.
+      fail.startOver = true;
+      return fail;
+    }
+    resumeFrom = from;
+    totalBytes_ = kept->total;
+  } else {
+    totalBytes_ = announced > 0 ? announced : 0;
+  }
+  validator_ = t->ResponseHeader("ETag");
+  if (validator_.empty()) validator_ = t->ResponseHeader("Last-Modified");
+
+  // Room for what is still to come, before the first byte.
+  if (totalBytes_.load() > 0) {
+    std::int64_t needed = totalBytes_.load() - resumeFrom + kFreeSpaceMargin;
+    std::optional<std::int64_t> free = platform::FreeBytesAt(Folder(filePath_));
+    if (free && *free < needed) {
+      fail.reason = FailReason::DiskFull;
+      fail.neededBytes = needed - *free;
+      return fail;
+    }
+  }
 
   std::uint32_t avail = 0;
-  if (!transport_->QueryDataAvailable(avail) || avail == 0) return Outcome::Failed;
+  if (!t->QueryDataAvailable(avail)) return TransportFailure(*t);
+  if (avail == 0) {
+    // An empty answer is no file; one that announced bytes broke off.
+    fail.reason = announced > 0 ? FailReason::Broken : FailReason::Protocol;
+    return fail;
+  }
 
   std::uint32_t capacity = std::max(kStagingBufferSize, avail);
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[capacity]);
-  if (!buffer) return Outcome::Failed;
+  if (!buffer) return fail;
 
   platform::FileWriter file;
-  if (!file.Create(tempPath_)) return Outcome::Failed;
+  if (resumeFrom > 0 ? !file.OpenAt(tempPath_, resumeFrom) : !file.Create(tempPath_)) {
+    fail.reason = FailReason::WriteError;
+    return fail;
+  }
   // Only a temporary file of our own is removed on failure; one left by
   // someone else before our Create stays.
   fileCreated = true;
-  file.Reserve(totalBytes_.load());
+  if (resumeFrom == 0) (void)platform::DeleteFileAt(ResumeStatePath(tempPath_));
+  file.Reserve(totalBytes_.load() - resumeFrom);
+  written_ = resumeFrom;
+  std::int64_t savedAt = resumeFrom;
+  SaveResumeState(resumeFrom);
+  if (resumeFrom > 0)
+    platform::Log("download " + url_ + ": resuming at byte " + std::to_string(resumeFrom) + " of " +
+                  std::to_string(totalBytes_.load()));
+  {
+    std::lock_guard<CriticalLock> guard(lock_);
+    doneBytes_ = resumeFrom;
+    prevDoneBytes_ = resumeFrom;
+  }
 
-  if (callback_) {
+  if (callback_ && !startedReported_) {
+    startedReported_ = true;
     ticker_.Start([this](std::intptr_t s) { Report(static_cast<std::int32_t>(s)); }, reportPeriodMs_,
                   firstReportDelayMs_, kProgress);
     startTick_ = clock_.TickCount();
     ReportOnFreshThread(kStarted);
   }
 
+  auto writeOut = [&](const std::uint8_t* data, std::uint32_t n) {
+    if (!file.Write(data, n)) return false;
+    written_ += n;
+    if (written_ - savedAt >= kResumeSaveBytes) {
+      SaveResumeState(written_);
+      savedAt = written_;
+    }
+    return true;
+  };
+  auto writeFailure = [&] {
+    Attempt w;
+    w.reason = file.diskFull() ? FailReason::DiskFull : FailReason::WriteError;
+    return w;
+  };
+  // A broken body keeps what reached the disk for the next attempt.
+  auto broken = [&](Attempt a) {
+    if (file.Close()) SaveResumeState(written_);
+    return a;
+  };
+
   std::uint32_t read = 0;
-  if (!transport_->ReadData(buffer.get(), avail, read)) return Outcome::Failed;
-  if (!file.Write(buffer.get(), read)) return Outcome::Failed;
-  AddDone(read);
+  if (avail > 0) {
+    if (!t->ReadData(buffer.get(), avail, read)) return broken(TransportFailure(*t));
+    if (!writeOut(buffer.get(), read)) return writeFailure();
+    AddDone(read);
+  }
 
   std::uint32_t fill = 0;
-  bool complete = false;
-  while (true) {
-    if (!transport_->QueryDataAvailable(avail)) break;
-    if (stop_.Signalled()) break;
+  bool complete = avail == 0;
+  while (!complete) {
+    if (!t->QueryDataAvailable(avail)) {
+      if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
+      return broken(TransportFailure(*t));
+    }
+    if (stop_.Signalled()) {
+      if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
+      Attempt c;
+      c.reason = FailReason::Cancelled;
+      return broken(c);
+    }
     if (avail == 0) {
-      complete = fill == 0 || file.Write(buffer.get(), fill);
+      if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
+      complete = true;
       break;
     }
     if (fill + static_cast<std::uint64_t>(avail) > capacity) {
-      if (!file.Write(buffer.get(), fill)) break;
+      if (!writeOut(buffer.get(), fill)) return writeFailure();
       fill = 0;
       if (avail > capacity) {
         // Grow only for a larger chunk; nothing pending to carry over.
         buffer.reset(new (std::nothrow) std::uint8_t[avail]);
-        if (!buffer) break;
+        if (!buffer) return fail;
         capacity = avail;
       }
     }
-    if (!transport_->ReadData(buffer.get() + fill, avail, read)) break;
+    if (!t->ReadData(buffer.get() + fill, avail, read)) {
+      if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
+      return broken(TransportFailure(*t));
+    }
     if (read == 0) {  // end of body found by the read itself
-      complete = fill == 0 || file.Write(buffer.get(), fill);
+      if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
+      complete = true;
       break;
     }
     fill += read;
     AddDone(read);
   }
-  if (!file.Close()) complete = false;
-  if (!complete) return Outcome::Failed;
-  // A body shorter (or longer) than announced is a broken transfer.
-  std::int64_t done;
-  {
-    std::lock_guard<CriticalLock> guard(lock_);
-    done = doneBytes_;
+  if (!file.Close()) return writeFailure();
+  // A body shorter than announced is a broken transfer; a longer one is not
+  // the file that was announced.
+  if (totalBytes_.load() > 0 && written_ != totalBytes_.load()) {
+    Attempt a;
+    if (written_ < totalBytes_.load()) {
+      a.reason = FailReason::Broken;
+      SaveResumeState(written_);
+    } else {
+      a.reason = FailReason::SizeChanged;
+      DiscardPart();
+    }
+    return a;
   }
-  if (totalBytes_.load() > 0 && done != totalBytes_.load()) return Outcome::Failed;
-  if (!platform::MoveFileReplace(tempPath_, filePath_)) return Outcome::Failed;
-  return Outcome::Complete;
+  if (options_.publish) {
+    if (!platform::MoveFileReplace(tempPath_, filePath_)) {
+      fail.reason = FailReason::WriteError;
+      return fail;
+    }
+    (void)platform::DeleteFileAt(ResumeStatePath(tempPath_));
+  } else {
+    SaveResumeState(written_);
+  }
+  Attempt ok;
+  ok.outcome = Outcome::Complete;
+  return ok;
 }
 
-void DownloadTask::CommonEnd(Outcome outcome, bool fileCreated) {
+void DownloadTask::CommonEnd(const Attempt& last, bool fileCreated) {
   if (callback_) {
     ticker_.Stop();
     ticker_.WaitTicks();
   }
-  if (outcome != Outcome::Complete && fileCreated) (void)platform::DeleteFileAt(tempPath_);
-  if (transport_) transport_->Close();
-  if (outcome != Outcome::Complete) {
+  if (last.outcome != Outcome::Complete && fileCreated) {
+    // A part with a resume state is kept for the next attempt; one without
+    // cannot be resumed safely.
+    std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
+    if (!kept || kept->done <= 0) DiscardPart();
+  }
+  {
+    std::lock_guard<std::mutex> t(transportMutex_);
+    if (transport_) transport_->Close();
+  }
+  if (last.outcome != Outcome::Complete) {
+    {
+      std::lock_guard<std::mutex> guard(reasonMutex_);
+      reason_ = last;
+      retryInMs_ = 0;
+      attempt_ = 0;
+    }
+    platform::Log("download " + url_ + " failed: " + ReasonText(last.reason, last.httpStatus, last.neededBytes) +
+                  " after " + std::to_string(written_) + " bytes");
     reports_.WaitIdle();  // Started before Failed
     ReportOnFreshThread(kFailed);
+  } else {
+    platform::Log("download " + url_ + " complete: " + std::to_string(written_) + " bytes");
   }
   // Finished is the last report: earlier ones have returned by now.
   reports_.WaitIdle();

@@ -14,6 +14,7 @@
 #include "download/completion_event.h"
 #include "download/critical_lock.h"
 #include "download/download_status.h"
+#include "download/resume_state.h"
 #include "download/speed_averager.h"
 #include "download/stop_signal.h"
 #include "download/thread_start.h"
@@ -23,6 +24,16 @@
 
 namespace download {
 
+struct TaskOptions {
+  // Attempts in all (1: no retry), and the first retry's wait; each further
+  // wait doubles.
+  int maxAttempts = 6;
+  int retryBaseMs = 1000;
+  // False: a complete file stays "<target>.part" with its resume state, for
+  // the owner to publish with DownloadTask::PublishPart.
+  bool publish = true;
+};
+
 class DownloadTask {
  public:
   static constexpr int kReportPeriodMs = 495;
@@ -30,6 +41,13 @@ class DownloadTask {
   static constexpr std::uint32_t kStagingBufferSize = 10240;
   static constexpr int kStopWaitMs = 2000;
   static constexpr char kTempSuffix[] = ".part";
+  // A Retry-After longer than this is not waited for.
+  static constexpr int kMaxRetryAfterMs = 60000;
+  // Room kept free on the volume beyond the file.
+  static constexpr std::int64_t kFreeSpaceMargin = 16 << 20;
+  // The kept .part's state is saved after this many bytes, so that a killed
+  // launcher resumes from near where it was.
+  static constexpr std::int64_t kResumeSaveBytes = 8 << 20;
 
   using TransportFactory = std::function<std::unique_ptr<platform::HttpTransport>()>;
 
@@ -54,6 +72,9 @@ class DownloadTask {
   // Test seam: false makes the worker's creation fail.
   void SetThreadSeam(std::function<bool()> seam) { threadSeam_ = std::move(seam); }
 
+  // Before Start.
+  void SetOptions(const TaskOptions& options) { options_ = options; }
+
   // A connection that brings no byte for this long fails (default 60 s).
   void SetStallLimitMs(int ms) { stallLimitMs_ = ms; }
   // Report timing; before Start only.
@@ -61,20 +82,35 @@ class DownloadTask {
     firstReportDelayMs_ = firstDelayMs;
     reportPeriodMs_ = periodMs;
   }
+  // Moves a complete kept "<filePath>.part" over filePath and drops its
+  // resume state. False when the part is missing or cannot be moved.
+  [[nodiscard]] static bool PublishPart(const std::string& filePath);
+
   // Computes the counters and calls the callback; used by the ticker and the
   // report threads, public so that tests can drive the arithmetic.
   void Report(std::int32_t status);
 
  private:
   enum class Outcome { Complete, Failed };
+  struct Attempt {
+    Outcome outcome = Outcome::Failed;
+    FailReason reason = FailReason::None;
+    std::int32_t httpStatus = 0;
+    std::int64_t neededBytes = 0;
+    int retryAfterMs = 0;  // the server's Retry-After, 0 when none
+    bool startOver = false;  // the kept part is useless: try again at once from the first byte
+  };
   // True when no worker could be started (the task must then end at once).
   bool StartLocked(const std::string& url, const std::string& filePath, ProgressCallback cb, std::int32_t userData,
                    std::shared_ptr<CompletionEvent> done);
   void Run();
-  // Reads the body into the temporary file. Complete when every byte came;
+  // One request: resumes the kept part when it can, reads the body into it.
   // fileCreated tells whether the temporary file is this task's.
-  Outcome Transfer(bool& fileCreated);
-  void CommonEnd(Outcome outcome, bool fileCreated);
+  Attempt Transfer(bool& fileCreated);
+  Attempt TransportFailure(platform::HttpTransport& t) const;
+  void DiscardPart();
+  void SaveResumeState(std::int64_t done);
+  void CommonEnd(const Attempt& last, bool fileCreated);
   void ReportOnFreshThread(std::int32_t status);
   void AddDone(std::uint32_t n);
 
@@ -90,6 +126,13 @@ class DownloadTask {
   int reportPeriodMs_ = kReportPeriodMs;
   TransportFactory transports_;
   std::function<bool()> threadSeam_;
+  TaskOptions options_;  // transient faults are tried again after 1, 2, 4, 8, 16 s
+  std::string validator_;      // of the response being written
+  std::int64_t written_ = 0;   // bytes of the part on disk, the resumed ones included
+  bool startedReported_ = false;
+  std::mutex reasonMutex_;     // guards reason_
+  Attempt reason_;             // what the next Failed or Retrying report says
+  std::int32_t retryInMs_ = 0, attempt_ = 0;
 
   std::atomic<std::int64_t> totalBytes_{0};
   std::atomic<std::uint32_t> startTick_{0};
@@ -103,6 +146,7 @@ class DownloadTask {
   std::atomic<bool> ended_{false};
   CompletionEvent workerEnded_;
   StopSignal stop_;
+  std::mutex transportMutex_;  // the worker swaps transports per attempt; Stop cancels
   std::unique_ptr<platform::HttpTransport> transport_;
   std::thread worker_;
   // Declared last: destroyed first, so report threads end before the state

@@ -4,7 +4,9 @@
 #include <chrono>
 #include <string_view>
 
+#include "download/download_task.h"
 #include "install/progress_display.h"
+#include "platform/log.h"
 #include "platform/fs.h"
 #include "platform/runtime.h"
 #include "platform/system.h"
@@ -22,7 +24,15 @@ constexpr std::array<std::string_view, 8> kInstallControls = {
 
 }  // namespace
 
-InstallJob::InstallJob(ui::Ui& ui, config::Versions& versions) : ui_(ui), versions_(versions) {}
+InstallJob::InstallJob(ui::Ui& ui, config::Versions& versions) : ui_(ui), versions_(versions) {
+  SetRetryPolicy(download::TaskOptions{}.maxAttempts, download::TaskOptions{}.retryBaseMs);
+}
+
+void InstallJob::SetRetryPolicy(int maxAttempts, int retryBaseMs) {
+  // Both files stay ".part" until both are whole: the program file is
+  // published last, so an interrupted install never looks installed.
+  registry_->SetTaskOptions({maxAttempts, retryBaseMs, false});
+}
 
 InstallJob::~InstallJob() {
   // Work already posted for this job finds it gone; then the running
@@ -133,11 +143,13 @@ void InstallJob::OnInstallProgress(const download::ProgressReport& r) {
   std::int64_t* done = nullptr;
   std::int32_t* finished = nullptr;
   bool* failed = nullptr;
+  std::string* reason = nullptr;
   if (r.userData == kDataTaskId) {
-    total = &job_.dataTotal, done = &job_.dataDone, finished = &job_.dataFinished, failed = &job_.dataFailed;
+    total = &job_.dataTotal, done = &job_.dataDone, finished = &job_.dataFinished, failed = &job_.dataFailed,
+    reason = &job_.dataReason;
   } else if (r.userData == kProgramTaskId) {
     total = &job_.programTotal, done = &job_.programDone, finished = &job_.programFinished,
-    failed = &job_.programFailed;
+    failed = &job_.programFailed, reason = &job_.programReason;
   }
   if (total) {
     switch (r.status) {
@@ -155,6 +167,7 @@ void InstallJob::OnInstallProgress(const download::ProgressReport& r) {
       case download::kFailed:
         *finished = 1;
         *failed = true;
+        *reason = download::ReasonText(r.reason, r.httpStatus, r.neededBytes);
         break;
       default:
         break;
@@ -162,6 +175,14 @@ void InstallJob::OnInstallProgress(const download::ProgressReport& r) {
   }
   job_.sumDone = job_.dataDone + job_.programDone;
 
+  if (r.status == download::kRetrying && total) {
+    // Overwritten by the next Progress line.
+    const int seconds = (r.retryInMs + 999) / 1000;
+    ui_.SetText(kMain, ui::kProgressLine,
+                "文件" + std::to_string(r.userData) + " " + download::ReasonText(r.reason, r.httpStatus) + "，" +
+                    std::to_string(seconds) + " 秒后重试（第 " + std::to_string(r.attempt) + " 次）");
+    return;
+  }
   DisplayUpdate display = ComputeDisplay(r.userData, r.status, r.speed, job_.sumDone, job_.sumTotal);
   ui_.SetPosition(kMain, ui::kProgressBar, display.barPosition);
   if (display.text) ui_.SetText(kMain, ui::kProgressLine, *display.text);
@@ -195,6 +216,22 @@ void InstallJob::CheckCompletion() {
 
 void InstallJob::EndJob(bool success) {
   phase_ = Phase::Idle;
+  std::string failure;
+  if (success) {
+    // The data file first, the program file last: the start-up scan takes a
+    // folder with the program in it for installed.
+    if (!download::DownloadTask::PublishPart(job_.dataFilePath)) {
+      success = false, failure = "文件1：" + download::ReasonText(download::FailReason::WriteError);
+    } else if (!download::DownloadTask::PublishPart(job_.programFilePath)) {
+      success = false, failure = "文件2：" + download::ReasonText(download::FailReason::WriteError);
+    }
+  } else if (!job_.dataReason.empty()) {
+    failure = "文件1：" + job_.dataReason;
+  } else if (!job_.programReason.empty()) {
+    failure = "文件2：" + job_.programReason;
+  }
+  platform::Log(success ? "install of " + job_.selectedVersionName + " complete"
+                        : "install of " + job_.selectedVersionName + " failed" + (failure.empty() ? "" : ": " + failure));
   if (success) {
     ui_.SetPosition(kMain, ui::kProgressBar, kBarMaximum);
     ui_.SetVisible(kMain, ui::kProgressBar, false);
@@ -208,7 +245,8 @@ void InstallJob::EndJob(bool success) {
     }
   } else {
     ui_.SetPosition(kMain, ui::kProgressBar, 0);
-    ui_.SetText(kMain, ui::kProgressLine, kTextFailed);
+    ui_.SetText(kMain, ui::kProgressLine, failure.empty() ? std::string(kTextFailed)
+                                                          : std::string(kTextFailed) + "（" + failure + "）");
   }
   SetInstallControlsDisabled(0);
 }

@@ -34,6 +34,8 @@ struct InstallJobState {
   std::int64_t sumTotal = 0, sumDone = 0;
   // A Failed report came: the file is not complete, whatever its byte count.
   bool dataFailed = false, programFailed = false;
+  // Why, as the player reads it; empty when no reason came.
+  std::string dataReason, programReason;
   // The task is over and every report of it has been handled.
   bool dataEnded = false, programEnded = false;
 };
@@ -63,6 +65,9 @@ class InstallJob {
   const InstallJobState& state() const { return job_; }
   Phase phase() const { return phase_; }
   TaskRegistry& registry() { return *registry_; }
+  // Attempts per file and the first retry's wait (tests shorten them).
+  void SetRetryPolicy(int maxAttempts, int retryBaseMs);
+
   // How long a new job waits for the previous job's tasks to unregister.
   void SetRegistryWaitLimitMs(int ms) { registryWaitLimitMs_ = ms; }
 

@@ -15,6 +15,7 @@ struct TaskRegistry::Shared {
   std::uint64_t nextId = 1;
   int running = 0;  // task threads that have not yet returned
   ThreadLauncher launcher = &TaskRegistry::LaunchStdThread;
+  download::TaskOptions options;
 };
 
 bool TaskRegistry::LaunchStdThread(std::thread& out, std::function<void()> body) {
@@ -36,6 +37,11 @@ TaskRegistry::~TaskRegistry() {
   // Bounded, so that a closing launcher ends in time; threads that outlive
   // this wait share the state and touch nothing that goes away.
   shared_->changed.wait_for(guard, std::chrono::milliseconds(kCloseWaitMs), [this] { return shared_->running == 0; });
+}
+
+void TaskRegistry::SetTaskOptions(const download::TaskOptions& options) {
+  std::lock_guard<download::CriticalLock> guard(shared_->lock);
+  shared_->options = options;
 }
 
 void TaskRegistry::SetThreadLauncher(ThreadLauncher launcher) {
@@ -85,6 +91,10 @@ void DownloadTaskThread(std::shared_ptr<TaskRegistry::Shared> shared, std::uint6
                         std::string filePath, download::ProgressCallback callback, std::int32_t taskNumber,
                         std::shared_ptr<download::CompletionEvent> completion, std::function<void()> onEnded) {
   auto task = std::make_unique<download::DownloadTask>();
+  {
+    std::lock_guard<download::CriticalLock> guard(shared->lock);
+    task->SetOptions(shared->options);
+  }
   task->Start(url, filePath, std::move(callback), taskNumber, completion);
   completion->Wait();
   // A worker stuck past the bounded stop keeps its task: leaked on purpose,

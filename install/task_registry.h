@@ -13,6 +13,7 @@
 #include "download/completion_event.h"
 #include "download/critical_lock.h"
 #include "download/download_status.h"
+#include "download/download_task.h"
 
 namespace install {
 
@@ -55,6 +56,9 @@ class TaskRegistry {
   [[nodiscard]] std::size_t Count();
   // True when no task is registered, waiting up to ms for the last to go.
   [[nodiscard]] bool WaitUntilEmpty(int ms);
+
+  // For the tasks started after this call.
+  void SetTaskOptions(const download::TaskOptions& options);
 
   // Test seam: how threads are created.
   void SetThreadLauncher(ThreadLauncher launcher);

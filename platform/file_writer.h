@@ -16,6 +16,9 @@ class FileWriter {
 
   // Creates the file, or truncates an existing one, for sequential writing.
   [[nodiscard]] bool Create(const std::string& path);
+  // Opens an existing file to go on writing at offset: what lies past it is
+  // cut off. For resuming a download.
+  [[nodiscard]] bool OpenAt(const std::string& path, std::int64_t offset);
   // Sets aside room for size bytes ahead of the writes, so that the file
   // system need not extend the file write by write; the file's length stays
   // what was written. A hint: where it cannot be done, writes proceed as usual.
@@ -25,10 +28,13 @@ class FileWriter {
   // Flushes and closes; false when anything was not written.
   [[nodiscard]] bool Close();
   [[nodiscard]] bool IsOpen() const { return handle_ != kNone; }
+  // The last failed Write or Close failed for lack of space.
+  [[nodiscard]] bool diskFull() const { return diskFull_; }
 
  private:
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t handle_ = kNone;
+  bool diskFull_ = false;
 };
 
 }  // namespace platform

@@ -23,6 +23,18 @@ bool FileWriter::Create(const std::string& path) {
   return true;
 }
 
+bool FileWriter::OpenAt(const std::string& path, std::int64_t offset) {
+  if (handle_ != kNone || offset < 0) return false;
+  int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  if (::ftruncate(fd, static_cast<off_t>(offset)) != 0 || ::lseek(fd, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    ::close(fd);
+    return false;
+  }
+  handle_ = fd;
+  return true;
+}
+
 void FileWriter::Reserve(std::int64_t size) {
   if (handle_ == kNone || size <= 0) return;
   int fd = static_cast<int>(handle_);
@@ -46,6 +58,7 @@ bool FileWriter::Write(const void* data, std::size_t size) {
     ssize_t n = ::write(static_cast<int>(handle_), p, size);
     if (n < 0) {
       if (errno == EINTR) continue;
+      diskFull_ = errno == ENOSPC || errno == EDQUOT;
       return false;
     }
     if (n == 0) return false;
@@ -61,6 +74,7 @@ bool FileWriter::Close() {
   handle_ = kNone;
   // On disk before the rename that publishes the file.
   bool flushed = ::fsync(fd) == 0;
+  if (!flushed && (errno == ENOSPC || errno == EDQUOT)) diskFull_ = true;
   return (::close(fd) == 0) && flushed;
 }
 

@@ -22,6 +22,21 @@ bool FileWriter::Create(const std::string& path) {
   return true;
 }
 
+bool FileWriter::OpenAt(const std::string& path, std::int64_t offset) {
+  if (handle_ != kNone || offset < 0) return false;
+  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER at;
+  at.QuadPart = offset;
+  if (!::SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !::SetEndOfFile(h)) {
+    ::CloseHandle(h);
+    return false;
+  }
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  return true;
+}
+
 // NTFS grows a sequentially written file cheaply; nothing to set aside.
 void FileWriter::Reserve(std::int64_t) {}
 
@@ -31,7 +46,11 @@ bool FileWriter::Write(const void* data, std::size_t size) {
   while (size > 0) {
     DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!::WriteFile(AsHandle(handle_), p, chunk, &written, nullptr) || written == 0) return false;
+    if (!::WriteFile(AsHandle(handle_), p, chunk, &written, nullptr) || written == 0) {
+      DWORD e = ::GetLastError();
+      diskFull_ = e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL;
+      return false;
+    }
     p += written;
     size -= written;
   }
