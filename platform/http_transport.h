@@ -33,7 +33,8 @@ struct HttpGetRequest {
   std::string url;  // http:// or https://
   std::string userAgent = kDownloadUserAgent;
   std::string header = kDownloadRangeHeader;  // one extra header line
-  // Further header lines, "Name: value", sent after header.
+  // Further header lines, "Name: value", sent after header. Send refuses a
+  // line that holds CR, LF or NUL (Protocol): values may come from a server.
   std::vector<std::string> moreHeaders;
   // A connection that brings no byte for this long fails.
   int stallLimitMs = kDefaultStallLimitMs;
@@ -54,8 +55,9 @@ class HttpTransport {
   // Blocks until body bytes can be read; avail 0 is the end of the body.
   // A backend that cannot tell the exact count ahead gives an upper bound of
   // what one read can return, and that read then returns what has arrived
-  // (0 at the end of the body). False on a broken connection, a stall, a
-  // protocol error or after Cancel.
+  // (0 at the end of the body). False on a broken connection (a body that
+  // ends short of Content-Length included), a stall, a protocol error or
+  // after Cancel.
   [[nodiscard]] virtual bool QueryDataAvailable(std::uint32_t& avail) = 0;
   // Reads up to size bytes without waiting for more than has arrived.
   [[nodiscard]] virtual bool ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) = 0;
@@ -66,11 +68,12 @@ class HttpTransport {
   virtual void Close() = 0;
   // A short description of the latest failure, for diagnostics and tests.
   [[nodiscard]] virtual std::string LastError() = 0;
-  // What kind the latest failure was; None while nothing failed.
-  [[nodiscard]] virtual HttpFailure LastFailure() { return HttpFailure::None; }
+  // What kind the latest failure was; None while nothing failed. Once a
+  // request failed, later calls fail for the same reason and keep it.
+  [[nodiscard]] virtual HttpFailure LastFailure() = 0;
   // The final response's header of this name (any case), trimmed; empty when
-  // absent. Valid after Send succeeded.
-  [[nodiscard]] virtual std::string ResponseHeader(std::string_view name) { return {}; }
+  // absent. Valid after Send succeeded; the first of repeated headers.
+  [[nodiscard]] virtual std::string ResponseHeader(std::string_view name) = 0;
 };
 
 // The backend of this build.

@@ -17,9 +17,59 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/http_headers.h"
 #include "platform/http_transport.h"
+#include "platform/posix/curl_failure.h"
 
 namespace platform {
+
+HttpFailure CurlFailureKind(CURLcode code, bool responseBegan) {
+  switch (code) {
+    case CURLE_OK:
+      return HttpFailure::None;
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_GOT_NOTHING:  // closed before any response byte
+      return HttpFailure::Connect;
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_ENGINE_INITFAILED:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+    case CURLE_SSL_CLIENTCERT:
+    case CURLE_USE_SSL_FAILED:
+      return HttpFailure::Tls;
+    case CURLE_OPERATION_TIMEDOUT:
+      return HttpFailure::Stall;
+    case CURLE_PARTIAL_FILE:  // the body ended short of Content-Length
+      return HttpFailure::Broken;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+    case CURLE_URL_MALFORMAT:
+    case CURLE_WEIRD_SERVER_REPLY:
+    case CURLE_TOO_MANY_REDIRECTS:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+    case CURLE_HTTP3:
+      return HttpFailure::Protocol;
+    case CURLE_ABORTED_BY_CALLBACK:
+      return HttpFailure::Cancelled;
+    default:
+      // A send or receive error: before the response the connection never
+      // served us, after it began it broke.
+      return responseBegan ? HttpFailure::Broken : HttpFailure::Connect;
+  }
+}
+
 namespace {
 
 // A receive buffer this large lets one read bring a few hundred KiB; 16 KiB
@@ -57,6 +107,10 @@ class CurlTransport final : public HttpTransport {
   void Cancel() override;
   void Close() override;
   std::string LastError() override { return error_; }
+  HttpFailure LastFailure() override { return kind_; }
+  std::string ResponseHeader(std::string_view name) override {
+    return headersDone_ ? responseHeaders_.Get(name) : std::string();
+  }
 
  private:
   static size_t OnBody(char* data, size_t size, size_t n, void* self);
@@ -70,11 +124,19 @@ class CurlTransport final : public HttpTransport {
   // False (with the reason recorded) after a cancel or a failed transfer with
   // nothing left to hand out.
   bool WaitForData(std::unique_lock<std::mutex>& lock);
-  void EndReceiving(const std::string& failure);
-  bool Fail(const std::string& why) {
-    if (error_.empty()) error_ = why;
+  void EndReceiving(const std::string& failure, HttpFailure kind);
+  // The first failure is the request's: later calls fail for its reason.
+  bool Fail(const std::string& why, HttpFailure kind) {
+    if (error_.empty()) {
+      error_ = why;
+      kind_ = kind;
+    }
     return false;
   }
+  bool NotReadable() {
+    return headersDone_ ? Fail("closed", HttpFailure::Cancelled) : Fail("not sent", HttpFailure::Protocol);
+  }
+  bool FailTransfer() { return Fail(curl_easy_strerror(result_), CurlFailureKind(result_, responseBegan_)); }
   void Touch() { lastActivity_ = std::chrono::steady_clock::now(); }
   std::size_t Idle() const {
     return static_cast<std::size_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -98,6 +160,8 @@ class CurlTransport final : public HttpTransport {
   bool headersDone_ = false;
   int blockStatus_ = 0;  // status line of the header block being read
   bool blockLocation_ = false;
+  bool responseBegan_ = false;  // a status line of the response now awaited came
+  HttpHeaderBlock responseHeaders_;  // fields of the latest header block
   int status_ = 0;
   std::int64_t contentLength_ = -1;
   int stallLimitMs_ = kDefaultStallLimitMs;
@@ -115,7 +179,9 @@ class CurlTransport final : public HttpTransport {
   std::size_t count_ = 0;
   bool ended_ = false;   // no more bytes will come
   std::string failure_;  // why the body ended early; empty for a normal end
+  HttpFailure failureKind_ = HttpFailure::None;
   std::string error_;    // the caller's thread only
+  HttpFailure kind_ = HttpFailure::None;
 };
 
 size_t CurlTransport::OnHeader(char* data, size_t size, size_t n, void* self) {
@@ -128,14 +194,18 @@ size_t CurlTransport::OnHeader(char* data, size_t size, size_t n, void* self) {
   if (line.rfind("HTTP/", 0) == 0) {
     t->blockStatus_ = 0;
     t->blockLocation_ = false;
+    t->responseBegan_ = true;
+    t->responseHeaders_.Clear();
     size_t sp = line.find(' ');
     if (sp != std::string::npos) t->blockStatus_ = std::atoi(line.c_str() + sp + 1);
   } else if (line.size() >= 9 && strncasecmp(line.c_str(), "location:", 9) == 0) {
     t->blockLocation_ = true;
+    t->responseHeaders_.AddLine(line);
   } else if (line == "\r\n" || line == "\n") {
     int code = t->blockStatus_;
     bool followed = code >= 300 && code < 400 && t->blockLocation_;
     bool interim = code >= 100 && code < 200;
+    if (followed) t->responseBegan_ = false;  // the next request has not been answered yet
     if (!followed && !interim) {
       t->headersDone_ = true;
       t->status_ = code;
@@ -143,6 +213,8 @@ size_t CurlTransport::OnHeader(char* data, size_t size, size_t n, void* self) {
       if (curl_easy_getinfo(t->easy_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &cl) == CURLE_OK && cl >= 0)
         t->contentLength_ = cl;
     }
+  } else {
+    t->responseHeaders_.AddLine(line);
   }
   return len;
 }
@@ -188,19 +260,31 @@ size_t CurlTransport::OnBody(char* data, size_t size, size_t n, void* self) {
 }
 
 bool CurlTransport::Send(const HttpGetRequest& request) {
-  if (easy_) return Fail("already sent");
+  if (easy_ || headersDone_) return Fail("already sent", HttpFailure::Protocol);
   stallLimitMs_ = request.stallLimitMs;
   bool https = request.url.rfind("https://", 0) == 0;
-  if (!https && request.url.rfind("http://", 0) != 0) return Fail("not an http or https address");
+  if (!https && request.url.rfind("http://", 0) != 0)
+    return Fail("not an http or https address", HttpFailure::Protocol);
+  std::vector<const std::string*> lines;
+  if (!request.header.empty()) lines.push_back(&request.header);
+  for (const auto& more : request.moreHeaders)
+    if (!more.empty()) lines.push_back(&more);
+  for (const auto* line : lines)
+    if (!IsSingleHeaderLine(*line)) return Fail("header line with a line break", HttpFailure::Protocol);
+  // Failures of our own before any connection count as Connect: nothing was served.
   ring_.reset(new (std::nothrow) std::uint8_t[kRingSize]);
-  if (!ring_) return Fail("out of memory");
+  if (!ring_) return Fail("out of memory", HttpFailure::Connect);
   easy_ = curl_easy_init();
   {
     std::lock_guard<std::mutex> lock(handleMutex_);
     multi_ = curl_multi_init();
   }
-  if (!easy_ || !multi_) return Fail("libcurl init failed");
-  headers_ = curl_slist_append(nullptr, request.header.c_str());
+  if (!easy_ || !multi_) return Fail("libcurl init failed", HttpFailure::Connect);
+  for (const auto* line : lines) {
+    curl_slist* next = curl_slist_append(headers_, line->c_str());
+    if (!next) return Fail("out of memory", HttpFailure::Connect);
+    headers_ = next;
+  }
   curl_easy_setopt(easy_, CURLOPT_URL, request.url.c_str());
   curl_easy_setopt(easy_, CURLOPT_USERAGENT, request.userAgent.c_str());
   curl_easy_setopt(easy_, CURLOPT_HTTPHEADER, headers_);
@@ -219,12 +303,16 @@ bool CurlTransport::Send(const HttpGetRequest& request) {
   curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
   curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlTransport::OnHeader);
   curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
-  if (curl_multi_add_handle(multi_, easy_) != CURLM_OK) return Fail("libcurl add handle failed");
+  if (curl_multi_add_handle(multi_, easy_) != CURLM_OK)
+    return Fail("libcurl add handle failed", HttpFailure::Connect);
   Touch();
   if (!Pump([this] { return headersDone_; })) return false;
-  if (!headersDone_) return Fail("no response");
+  if (!headersDone_) return Fail("no response", HttpFailure::Connect);
   if (finished_) {  // the whole body came with the headers
-    EndReceiving(result_ != CURLE_OK ? curl_easy_strerror(result_) : "");
+    if (result_ != CURLE_OK)
+      EndReceiving(curl_easy_strerror(result_), CurlFailureKind(result_, responseBegan_));
+    else
+      EndReceiving("", HttpFailure::None);
     return true;
   }
   receiving_ = true;
@@ -232,7 +320,7 @@ bool CurlTransport::Send(const HttpGetRequest& request) {
     receiver_ = std::thread([this] { Receive(); });
   } catch (const std::system_error&) {
     receiving_ = false;
-    return Fail("no receiving thread");
+    return Fail("no receiving thread", HttpFailure::Connect);
   }
   return true;
 }
@@ -240,14 +328,15 @@ bool CurlTransport::Send(const HttpGetRequest& request) {
 template <typename Ready>
 bool CurlTransport::Pump(Ready ready) {
   while (true) {
-    if (cancelled_.load()) return Fail("cancelled");
+    if (cancelled_.load()) return Fail("cancelled", HttpFailure::Cancelled);
     if (ready()) return true;
     if (finished_) {
-      if (result_ != CURLE_OK) return Fail(curl_easy_strerror(result_));
+      if (result_ != CURLE_OK) return FailTransfer();
       return true;
     }
     int running = 0;
-    if (curl_multi_perform(multi_, &running) != CURLM_OK) return Fail("libcurl perform failed");
+    if (curl_multi_perform(multi_, &running) != CURLM_OK)
+      return Fail("libcurl perform failed", responseBegan_ ? HttpFailure::Broken : HttpFailure::Connect);
     int queued = 0;
     while (CURLMsg* m = curl_multi_info_read(multi_, &queued)) {
       if (m->msg == CURLMSG_DONE && m->easy_handle == easy_) {
@@ -257,7 +346,8 @@ bool CurlTransport::Pump(Ready ready) {
     }
     if (ready() || finished_) continue;
     std::size_t idle = Idle();
-    if (idle >= static_cast<std::size_t>(stallLimitMs_)) return Fail("no data within the stall limit");
+    if (idle >= static_cast<std::size_t>(stallLimitMs_))
+      return Fail("no data within the stall limit", HttpFailure::Stall);
     int wait = static_cast<int>(std::min<std::size_t>(stallLimitMs_ - idle, 1000));
     curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
   }
@@ -265,19 +355,25 @@ bool CurlTransport::Pump(Ready ready) {
 
 void CurlTransport::Receive() {
   std::string failure;
+  HttpFailure kind = HttpFailure::None;
   if (paused_) {
     // A chunk held back during Send: offered again now, into the ring.
     paused_ = false;
-    if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) failure = "libcurl unpause failed";
+    if (curl_easy_pause(easy_, CURLPAUSE_CONT) != CURLE_OK) {
+      failure = "libcurl unpause failed";
+      kind = HttpFailure::Broken;
+    }
   }
   while (failure.empty()) {
     if (cancelled_.load() || closing_.load()) {
       failure = "cancelled";
+      kind = HttpFailure::Cancelled;
       break;
     }
     int running = 0;
     if (curl_multi_perform(multi_, &running) != CURLM_OK) {
       failure = "libcurl perform failed";
+      kind = HttpFailure::Broken;
       break;
     }
     int queued = 0;
@@ -288,13 +384,19 @@ void CurlTransport::Receive() {
       }
     }
     if (finished_) {
-      if (cancelled_.load() || closing_.load()) failure = "cancelled";
-      else if (result_ != CURLE_OK) failure = curl_easy_strerror(result_);
+      if (cancelled_.load() || closing_.load()) {
+        failure = "cancelled";
+        kind = HttpFailure::Cancelled;
+      } else if (result_ != CURLE_OK) {
+        failure = curl_easy_strerror(result_);
+        kind = CurlFailureKind(result_, responseBegan_);
+      }
       break;
     }
     std::size_t idle = Idle();
     if (idle >= static_cast<std::size_t>(stallLimitMs_)) {
       failure = "no data within the stall limit";
+      kind = HttpFailure::Stall;
       break;
     }
     int ready = 0;
@@ -309,29 +411,30 @@ void CurlTransport::Receive() {
     int wait = static_cast<int>(std::min<std::size_t>(stallLimitMs_ - idle, 1000));
     curl_multi_poll(multi_, nullptr, 0, wait, nullptr);
   }
-  EndReceiving(failure);
+  EndReceiving(failure, kind);
 }
 
-void CurlTransport::EndReceiving(const std::string& failure) {
+void CurlTransport::EndReceiving(const std::string& failure, HttpFailure kind) {
   {
     std::lock_guard<std::mutex> lock(ringMutex_);
     ended_ = true;
     failure_ = failure;
+    failureKind_ = kind;
   }
   dataCv_.notify_all();
 }
 
 bool CurlTransport::WaitForData(std::unique_lock<std::mutex>& lock) {
   dataCv_.wait(lock, [this] { return count_ > 0 || ended_ || cancelled_; });
-  if (cancelled_) return Fail("cancelled");
+  if (cancelled_) return Fail("cancelled", HttpFailure::Cancelled);
   // Bytes that arrived before a failure are handed out first.
-  if (count_ == 0 && !failure_.empty()) return Fail(failure_);
+  if (count_ == 0 && !failure_.empty()) return Fail(failure_, failureKind_);
   return true;
 }
 
 bool CurlTransport::QueryDataAvailable(std::uint32_t& avail) {
   avail = 0;
-  if (!easy_ || !headersDone_) return Fail("not sent");
+  if (!easy_ || !headersDone_) return NotReadable();
   std::unique_lock<std::mutex> lock(ringMutex_);
   if (!WaitForData(lock)) return false;
   avail = static_cast<std::uint32_t>(std::min(count_, kReadOffer));  // 0: end of body
@@ -340,7 +443,7 @@ bool CurlTransport::QueryDataAvailable(std::uint32_t& avail) {
 
 bool CurlTransport::ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) {
   read = 0;
-  if (!easy_ || !headersDone_) return Fail("not sent");
+  if (!easy_ || !headersDone_) return NotReadable();
   if (size == 0) return true;
   std::size_t n, head;
   {

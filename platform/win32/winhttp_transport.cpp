@@ -16,11 +16,55 @@
 #include <string>
 #include <vector>
 
+#include "platform/http_headers.h"
 #include "platform/http_transport.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
+#include "platform/win32/winhttp_failure.h"
 
 namespace platform {
+
+HttpFailure WinHttpFailureKind(unsigned long code, bool responseBegan) {
+  switch (code) {
+    case ERROR_SUCCESS:
+      return HttpFailure::None;
+    case ERROR_WINHTTP_CANNOT_CONNECT:
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED:
+      return HttpFailure::Connect;
+    case ERROR_WINHTTP_SECURE_FAILURE:
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR:  // every TLS failure under Wine
+    case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID:
+    case ERROR_WINHTTP_SECURE_CERT_CN_INVALID:
+    case ERROR_WINHTTP_CLIENT_AUTH_CERT_NEEDED:
+    case ERROR_WINHTTP_SECURE_INVALID_CA:
+    case ERROR_WINHTTP_SECURE_CERT_REV_FAILED:
+    case ERROR_WINHTTP_SECURE_INVALID_CERT:
+    case ERROR_WINHTTP_SECURE_CERT_REVOKED:
+    case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE:
+      return HttpFailure::Tls;
+    case ERROR_WINHTTP_TIMEOUT:
+    case WSAETIMEDOUT:  // Wine's receive time-out
+    case ERROR_TIMEOUT:
+      return HttpFailure::Stall;
+    case ERROR_WINHTTP_INVALID_URL:
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+    case ERROR_WINHTTP_INVALID_HEADER:
+    case ERROR_WINHTTP_REDIRECT_FAILED:
+    case ERROR_WINHTTP_HEADER_COUNT_EXCEEDED:
+    case ERROR_WINHTTP_HEADER_SIZE_OVERFLOW:
+    case ERROR_WINHTTP_CHUNKED_ENCODING_HEADER_SIZE_OVERFLOW:
+    case ERROR_WINHTTP_HTTP_PROTOCOL_MISMATCH:
+      return HttpFailure::Protocol;
+    case ERROR_WINHTTP_OPERATION_CANCELLED:
+      return HttpFailure::Cancelled;
+    default:
+      // ERROR_WINHTTP_CONNECTION_ERROR and the like: before the response the
+      // connection never served us, after it began it broke.
+      return responseBegan ? HttpFailure::Broken : HttpFailure::Connect;
+  }
+}
+
 namespace {
 
 struct WinHttpHandleTraits {
@@ -42,6 +86,8 @@ class WinHttpTransport final : public HttpTransport {
   void Cancel() override;
   void Close() override;
   std::string LastError() override { return error_; }
+  HttpFailure LastFailure() override { return kind_; }
+  std::string ResponseHeader(std::string_view name) override { return responseHeaders_.Get(name); }
 
  private:
   // What the status callback touches. The request handle holds its own
@@ -58,10 +104,18 @@ class WinHttpTransport final : public HttpTransport {
     std::vector<std::uint8_t> buffer;  // reads land here, then are copied out
   };
   static void CALLBACK OnStatus(HINTERNET handle, DWORD_PTR context, DWORD status, LPVOID info, DWORD length);
-  bool Fail(const std::string& what, DWORD code) {
-    if (error_.empty()) error_ = what + " failed: " + std::to_string(code);
+  // The first failure is the request's: later calls fail for its reason.
+  bool Fail(const std::string& what, DWORD code, HttpFailure kind) {
+    if (error_.empty()) {
+      error_ = what + " failed: " + std::to_string(code);
+      kind_ = kind;
+    }
     return false;
   }
+  bool Fail(const std::string& what, DWORD code) { return Fail(what, code, WinHttpFailureKind(code, responseBegan_)); }
+  // WinHTTP ends the body normally when the server closes early: a body
+  // short of its Content-Length is a broken connection all the same.
+  bool EndsShort() const { return contentLength_ >= 0 && bodyRead_ < contentLength_; }
   // Marks an operation as pending before it is issued: its completion may
   // arrive before the call returns.
   void Begin();
@@ -79,7 +133,11 @@ class WinHttpTransport final : public HttpTransport {
   int stallLimitMs_ = kDefaultStallLimitMs;
   int status_ = 0;
   std::int64_t contentLength_ = -1;
+  std::int64_t bodyRead_ = 0;
+  bool responseBegan_ = false;  // the final response's headers came
+  HttpHeaderBlock responseHeaders_;
   std::string error_;
+  HttpFailure kind_ = HttpFailure::None;
 };
 
 bool ParseInt64(const std::wstring& text, std::int64_t& out) {
@@ -153,13 +211,14 @@ bool WinHttpTransport::Wait(const char* what) {
   bool cancelled = st_->cancelled;
   lock.unlock();
   CloseRequest();  // the pending operation ends with the handle
-  return Fail(cancelled ? std::string(what) + " cancelled" : std::string(what) + " stalled", 0);
+  if (cancelled) return Fail(std::string(what) + " cancelled", 0, HttpFailure::Cancelled);
+  return Fail(std::string(what) + " stalled", 0, HttpFailure::Stall);
 }
 
 void WinHttpTransport::CloseRequest() { request_.reset(); }
 
 bool WinHttpTransport::Send(const HttpGetRequest& request) {
-  if (session_) return Fail("Send (twice)", 0);
+  if (session_) return Fail("Send (twice)", 0, HttpFailure::Protocol);
   stallLimitMs_ = request.stallLimitMs;
   if (!::WinHttpCheckPlatform()) return Fail("WinHttpCheckPlatform", ::GetLastError());
   std::wstring url = win32::Widen(request.url);
@@ -171,7 +230,20 @@ bool WinHttpTransport::Send(const HttpGetRequest& request) {
   parts.dwExtraInfoLength = static_cast<DWORD>(-1);
   if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &parts))
     return Fail("WinHttpCrackUrl", ::GetLastError());
-  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS) return Fail("scheme", 0);
+  if (parts.nScheme != INTERNET_SCHEME_HTTP && parts.nScheme != INTERNET_SCHEME_HTTPS)
+    return Fail("scheme", 0, HttpFailure::Protocol);
+  // Header lines for WinHttpSendRequest, separated by CR LF.
+  std::string lines;
+  auto addLine = [&lines](const std::string& line) {
+    if (line.empty()) return;
+    if (!lines.empty()) lines += "\r\n";
+    lines += line;
+  };
+  addLine(request.header);
+  for (const auto& more : request.moreHeaders) addLine(more);
+  if (!IsSingleHeaderLine(request.header)) return Fail("header line with a line break", 0, HttpFailure::Protocol);
+  for (const auto& more : request.moreHeaders)
+    if (!IsSingleHeaderLine(more)) return Fail("header line with a line break", 0, HttpFailure::Protocol);
   std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
   std::wstring object = parts.dwUrlPathLength ? std::wstring(parts.lpszUrlPath, parts.dwUrlPathLength) : L"/";
   if (parts.dwExtraInfoLength) object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
@@ -213,25 +285,39 @@ bool WinHttpTransport::Send(const HttpGetRequest& request) {
     return Fail("WinHttpSetStatusCallback", error);
   }
 
-  std::wstring header = win32::Widen(request.header);
+  std::wstring header = win32::Widen(lines);
   {
     std::lock_guard<std::mutex> lock(st_->mutex);
-    if (st_->cancelled) return Fail("cancelled", 0);
+    if (st_->cancelled) return Fail("cancelled", 0, HttpFailure::Cancelled);
   }
   Begin();
-  if (!::WinHttpSendRequest(req, header.c_str(), static_cast<DWORD>(header.size()), WINHTTP_NO_REQUEST_DATA, 0, 0,
-                            self))
+  if (!::WinHttpSendRequest(req, header.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : header.c_str(),
+                            static_cast<DWORD>(header.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, self))
     return Fail("WinHttpSendRequest", ::GetLastError());
   if (!Wait("WinHttpSendRequest")) return false;
   Begin();
   if (!::WinHttpReceiveResponse(req, nullptr)) return Fail("WinHttpReceiveResponse", ::GetLastError());
   if (!Wait("WinHttpReceiveResponse")) return false;
+  responseBegan_ = true;
 
   DWORD code = 0, size = sizeof code;
   if (!::WinHttpQueryHeaders(req, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                              WINHTTP_HEADER_NAME_BY_INDEX, &code, &size, WINHTTP_NO_HEADER_INDEX))
     return Fail("WinHttpQueryHeaders(status)", ::GetLastError());
   status_ = static_cast<int>(code);
+
+  // After redirects these are the final response's.
+  DWORD rawBytes = 0;
+  ::WinHttpQueryHeaders(req, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER,
+                        &rawBytes, WINHTTP_NO_HEADER_INDEX);
+  if (::GetLastError() == ERROR_INSUFFICIENT_BUFFER && rawBytes > 0) {
+    std::wstring raw(rawBytes / sizeof(wchar_t) + 1, L'\0');
+    if (::WinHttpQueryHeaders(req, WINHTTP_QUERY_RAW_HEADERS_CRLF, WINHTTP_HEADER_NAME_BY_INDEX, raw.data(),
+                              &rawBytes, WINHTTP_NO_HEADER_INDEX)) {
+      raw.resize(rawBytes / sizeof(wchar_t));
+      responseHeaders_.AddBlock(win32::Narrow(raw));
+    }
+  }
 
   // Content-Length as text: it may exceed 32 bits.
   DWORD bytes = 0;
@@ -254,13 +340,18 @@ bool WinHttpTransport::QueryDataAvailable(std::uint32_t& avail) {
   HINTERNET r = request_.get();
   {
     std::lock_guard<std::mutex> lock(st_->mutex);
-    if (st_->cancelled || !r) return Fail("cancelled", 0);
+    if (st_->cancelled || !r) return Fail("cancelled", 0, HttpFailure::Cancelled);
   }
   Begin();
   if (!::WinHttpQueryDataAvailable(r, nullptr)) return Fail("WinHttpQueryDataAvailable", ::GetLastError());
   if (!Wait("WinHttpQueryDataAvailable")) return false;
-  std::lock_guard<std::mutex> lock(st_->mutex);
-  avail = st_->opBytes;
+  DWORD bytes;
+  {
+    std::lock_guard<std::mutex> lock(st_->mutex);
+    bytes = st_->opBytes;
+  }
+  if (bytes == 0 && EndsShort()) return Fail("body ended short", 0, HttpFailure::Broken);
+  avail = bytes;
   return true;
 }
 
@@ -269,15 +360,21 @@ bool WinHttpTransport::ReadData(void* buffer, std::uint32_t size, std::uint32_t&
   HINTERNET r = request_.get();
   {
     std::lock_guard<std::mutex> lock(st_->mutex);
-    if (st_->cancelled || !r) return Fail("cancelled", 0);
+    if (st_->cancelled || !r) return Fail("cancelled", 0, HttpFailure::Cancelled);
     if (st_->buffer.size() < size) st_->buffer.resize(size);
   }
   Begin();
   if (!::WinHttpReadData(r, st_->buffer.data(), size, nullptr)) return Fail("WinHttpReadData", ::GetLastError());
   if (!Wait("WinHttpReadData")) return false;
-  std::lock_guard<std::mutex> lock(st_->mutex);
-  read = std::min<DWORD>(st_->opBytes, size);
-  std::memcpy(buffer, st_->buffer.data(), read);
+  DWORD got;
+  {
+    std::lock_guard<std::mutex> lock(st_->mutex);
+    got = std::min<DWORD>(st_->opBytes, size);
+    std::memcpy(buffer, st_->buffer.data(), got);
+  }
+  if (got == 0 && size > 0 && EndsShort()) return Fail("body ended short", 0, HttpFailure::Broken);
+  bodyRead_ += got;
+  read = got;
   return true;
 }
 

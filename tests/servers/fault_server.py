@@ -17,6 +17,17 @@ from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 from urllib.parse import parse_qs, urlparse
 
 STOP = threading.Event()
+# Requests seen per ?key=, for misbehaviour that stops after the first few.
+COUNTS = {}
+COUNTS_LOCK = threading.Lock()
+LAST_MODIFIED = "Wed, 21 Oct 2015 07:28:00 GMT"
+
+
+def next_index(key):
+    with COUNTS_LOCK:
+        i = COUNTS.get(key, 0)
+        COUNTS[key] = i + 1
+        return i
 
 
 def pattern(start, size):
@@ -39,6 +50,94 @@ class Handler(BaseHTTPRequestHandler):
     def arg(self, name, default):
         q = parse_qs(urlparse(self.path).query)
         return int(q.get(name, [default])[0])
+
+    def text_arg(self, name, default=None):
+        q = parse_qs(urlparse(self.path).query)
+        return q.get(name, [default])[0]
+
+    def cut(self, start, count):
+        # Sends count body bytes from start, then resets: the client sees a
+        # broken connection, not an orderly end.
+        self.wfile.write(pattern(start, count))
+        self.wfile.flush()
+        time.sleep(0.2)
+        self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        self.connection.close()
+
+    def serve_file(self):
+        """A file of ?size= bytes that resumes, with misbehaviour by option:
+        etag=V       ETag "V" (none without it); If-Range must match it (or
+                     the fixed Last-Modified) for a range to be honoured
+        ignorerange=1  always 200 with the whole body
+        status=S     answer S (503, 429, ...) with a short page instead,
+                     retryafter=T adds Retry-After: T
+        cut=P        reset after P percent of this response's body
+        key=K        count requests under K: with errors=E the first E get
+                     status=S, with resets=R the next R are reset at cut=P
+                     (50 when not given); later ones are served whole
+        Range: bytes=N- or N-M gives 206 with Content-Range; a start at or
+        past the end gives 416.
+        """
+        size = self.arg("size", 100000)
+        etag = self.text_arg("etag")
+        status = self.arg("status", 0)
+        retry_after = self.text_arg("retryafter")
+        key = self.text_arg("key")
+        cut_percent = self.text_arg("cut")
+        failing_status = status != 0
+        cutting = cut_percent is not None
+        if key is not None:
+            i = next_index(key)
+            errors, resets = self.arg("errors", 0), self.arg("resets", 0)
+            failing_status = status != 0 and i < errors
+            cutting = errors <= i < errors + resets
+        cut_percent = int(cut_percent) if cut_percent is not None else 50
+        if failing_status:
+            page = b"<html><body><h1>%d</h1>try later</body></html>" % status
+            headers = [("Content-Type", "text/html"), ("Content-Length", str(len(page))), ("Connection", "close")]
+            if retry_after is not None:
+                headers.append(("Retry-After", retry_after))
+            self.head(status, headers)
+            self.wfile.write(page)
+            return
+        validators = [("Last-Modified", LAST_MODIFIED)]
+        if etag is not None:
+            validators.append(("ETag", '"%s"' % etag))
+        start, end = 0, size - 1
+        code = 200
+        want = self.headers.get("Range")
+        if want and not self.arg("ignorerange", 0):
+            if_range = self.headers.get("If-Range")
+            current = if_range is None or if_range.strip() in (
+                ('"%s"' % etag) if etag is not None else None, LAST_MODIFIED)
+            spec = want.strip()
+            if current and spec.startswith("bytes=") and "," not in spec:
+                first, _, last = spec[6:].partition("-")
+                if first.strip().isdigit():
+                    start = int(first)
+                    if start >= size:
+                        self.head(416, [("Content-Range", "bytes */%d" % size), ("Content-Length", "0"),
+                                        ("Connection", "close")] + validators)
+                        return
+                    if last.strip().isdigit():
+                        end = min(int(last), size - 1)
+                    code = 206
+        count = end - start + 1 if size > 0 else 0
+        headers = [("Content-Length", str(count)), ("Connection", "close")] + validators
+        if not self.arg("ignorerange", 0):
+            headers.append(("Accept-Ranges", "bytes"))
+        if code == 206:
+            headers.append(("Content-Range", "bytes %d-%d/%d" % (start, end, size)))
+        self.head(code, headers)
+        if cutting:
+            self.cut(start, count * cut_percent // 100)
+            return
+        sent = 0
+        while sent < count:
+            n = min(65536, count - sent)
+            self.wfile.write(pattern(start + sent, n))
+            sent += n
+        self.wfile.flush()
 
     def head(self, code, headers):
         self.send_response(code)
@@ -66,6 +165,27 @@ class Handler(BaseHTTPRequestHandler):
             text = (self.requestline + "\r\n" + str(self.headers)).encode("latin-1")
             self.head(200, [("Content-Length", str(len(text))), ("Connection", "close")])
             self.wfile.write(text)
+        elif route == "/file":
+            self.serve_file()
+        elif route == "/hop":
+            # A redirect with headers of its own, to /file with the same query.
+            query = urlparse(self.path).query
+            self.head(302, [("Location", "/file?" + query), ("ETag", '"hop"'), ("X-Hop", "1"),
+                            ("Retry-After", "99"), ("Content-Length", "0"), ("Connection", "close")])
+        elif route == "/reset-counters":
+            with COUNTS_LOCK:
+                COUNTS.clear()
+            self.head(200, [("Content-Length", "0"), ("Connection", "close")])
+        elif route == "/count":
+            # How many requests came under ?key= so far.
+            with COUNTS_LOCK:
+                text = str(COUNTS.get(self.text_arg("key", ""), 0)).encode()
+            self.head(200, [("Content-Length", str(len(text))), ("Connection", "close")])
+            self.wfile.write(text)
+        elif route == "/drop":
+            # Reads the request, then resets without a byte of response.
+            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            self.connection.close()
         elif route == "/ok":
             size = self.arg("size", 100000)
             self.head(200, [("Content-Length", str(size)), ("Connection", "close")])

@@ -70,6 +70,41 @@ bool ScriptedTransport::Script::WaitConsumed(std::int64_t bytes, int ms) {
   return cv.wait_for(lock, std::chrono::milliseconds(ms), [&] { return consumed >= bytes && engineWaiting; });
 }
 
+bool ScriptedTransport::Send(const platform::HttpGetRequest& request) {
+  std::lock_guard<std::mutex> lock(s_->mutex);
+  ++s_->sends;
+  s_->sentUrl = request.url;
+  s_->sentHeaders.clear();
+  if (!request.header.empty()) s_->sentHeaders.push_back(request.header);
+  for (const auto& line : request.moreHeaders) s_->sentHeaders.push_back(line);
+  s_->cv.notify_all();
+  if (s_->failSends > 0) {
+    --s_->failSends;
+    return false;
+  }
+  return true;
+}
+
+platform::HttpFailure ScriptedTransport::LastFailure() {
+  std::lock_guard<std::mutex> lock(s_->mutex);
+  if (s_->failure == platform::HttpFailure::None && s_->cancelled) return platform::HttpFailure::Cancelled;
+  return s_->failure;
+}
+
+std::string ScriptedTransport::ResponseHeader(std::string_view name) {
+  std::lock_guard<std::mutex> lock(s_->mutex);
+  auto lower = [](std::string_view v) {
+    std::string out(v);
+    for (char& c : out)
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return out;
+  };
+  std::string want = lower(name);
+  for (const auto& [k, v] : s_->headers)
+    if (lower(k) == want) return v;
+  return {};
+}
+
 bool ScriptedTransport::QueryDataAvailable(std::uint32_t& avail) {
   std::unique_lock<std::mutex> lock(s_->mutex);
   s_->engineWaiting = true;

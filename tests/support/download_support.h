@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -65,6 +66,17 @@ class ScriptedTransport final : public platform::HttpTransport {
     std::int64_t consumed = 0;  // body bytes handed out
     bool engineWaiting = false;  // the engine is blocked asking for more
     int readPermits = -1;       // reads allowed before the next Allow; -1 = no limit
+    // The response's headers, looked up in any case by ResponseHeader.
+    std::map<std::string, std::string> headers;
+    // What LastFailure reports once something failed (Cancelled after a
+    // cancel when left at None).
+    platform::HttpFailure failure = platform::HttpFailure::None;
+    int failSends = 0;  // the next this many Sends fail with `failure`
+    // What the latest Send was asked for: its address and its header lines
+    // (header, then moreHeaders), and how many Sends came.
+    std::string sentUrl;
+    std::vector<std::string> sentHeaders;
+    int sends = 0;
     void AllowReads(int n);
     void Push(std::string chunk);
     void FailQuery();
@@ -74,7 +86,7 @@ class ScriptedTransport final : public platform::HttpTransport {
   };
   explicit ScriptedTransport(std::shared_ptr<Script> s) : s_(std::move(s)) {}
 
-  bool Send(const platform::HttpGetRequest&) override { return true; }
+  bool Send(const platform::HttpGetRequest& request) override;
   int StatusCode() override { return s_->status; }
   std::int64_t ContentLength() override { return s_->contentLength; }
   bool QueryDataAvailable(std::uint32_t& avail) override;
@@ -82,6 +94,8 @@ class ScriptedTransport final : public platform::HttpTransport {
   void Cancel() override;
   void Close() override {}
   std::string LastError() override { return {}; }
+  platform::HttpFailure LastFailure() override;
+  std::string ResponseHeader(std::string_view name) override;
 
  private:
   std::shared_ptr<Script> s_;
