@@ -6,6 +6,7 @@
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/system.h"
 #include "platform/system_hooks.h"
 #include "platform/win32/unique_handle.h"
@@ -87,6 +88,39 @@ std::string GetExePath() {
 
 std::uint32_t TickCount() { return SystemClock().TickCount(); }
 
+LocalTime LocalTimeNow() {
+  SYSTEMTIME t{};
+  ::GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+
+std::string SystemVersionText() {
+  // GetVersionEx answers what the manifest allows; ntdll tells the truth.
+  // ntdll is always loaded, so no library is looked for anywhere.
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  std::string text = "Windows";
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  auto getVersion = ntdll ? reinterpret_cast<RtlGetVersionFn>(
+                                reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")))
+                          : nullptr;
+  OSVERSIONINFOW v{};
+  v.dwOSVersionInfoSize = sizeof v;
+  if (getVersion && getVersion(&v) == 0) {
+    text += " " + std::to_string(v.dwMajorVersion) + "." + std::to_string(v.dwMinorVersion) + "." +
+            std::to_string(v.dwBuildNumber);
+  }
+  // Under Wine, support needs to know that too.
+  using WineVersionFn = const char*(CDECL*)();
+  auto wine = ntdll ? reinterpret_cast<WineVersionFn>(
+                          reinterpret_cast<void*>(::GetProcAddress(ntdll, "wine_get_version")))
+                    : nullptr;
+  if (wine) {
+    const char* w = wine();
+    if (w) text += std::string(" (Wine ") + w + ")";
+  }
+  return text;
+}
+
 void OverrideSpecialFolder(int kind, std::optional<std::string> path) {
   std::lock_guard lock(g_mutex);
   if (!path) g_folderOverrides.erase(kind);
@@ -118,6 +152,7 @@ std::string GetSpecialFolder(int kind) {
 }
 
 int ShowMessage(std::string_view text, int flags, std::string_view caption) {
+  LogMessageBox(text, caption);
   if (auto r = CallMessageHook({std::string(text), flags, std::string(caption)})) return *r;
   UINT type = static_cast<UINT>(flags);
   if ((type & MB_SYSTEMMODAL) == 0) type |= MB_TASKMODAL;
@@ -217,6 +252,7 @@ void ExitProcessNow(int code) { ::ExitProcess(static_cast<UINT>(code)); }
 
 void FatalError(int code, std::string_view message) {
   ShowMessage(FatalErrorText(code, message), kMbIconError, "错误");
+  CloseLog();  // the end routines are skipped: the box's line must still reach the file
   ::ExitProcess(static_cast<UINT>(-1));
 }
 
