@@ -2,6 +2,7 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <map>
 #include <mutex>
 
@@ -106,8 +107,10 @@ std::string SystemVersionText() {
   OSVERSIONINFOW v{};
   v.dwOSVersionInfoSize = sizeof v;
   if (getVersion && getVersion(&v) == 0) {
-    text += " " + std::to_string(v.dwMajorVersion) + "." + std::to_string(v.dwMinorVersion) + "." +
-            std::to_string(v.dwBuildNumber);
+    char number[48];
+    std::snprintf(number, sizeof number, " %lu.%lu.%lu", static_cast<unsigned long>(v.dwMajorVersion),
+                  static_cast<unsigned long>(v.dwMinorVersion), static_cast<unsigned long>(v.dwBuildNumber));
+    text += number;
   }
   // Under Wine, support needs to know that too.
   using WineVersionFn = const char*(CDECL*)();
@@ -116,7 +119,7 @@ std::string SystemVersionText() {
                     : nullptr;
   if (wine) {
     const char* w = wine();
-    if (w) text += std::string(" (Wine ") + w + ")";
+    if (w) text.append(" (Wine ").append(w).append(")");
   }
   return text;
 }
