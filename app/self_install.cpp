@@ -5,6 +5,7 @@
 #include "config/default_config.h"
 #include "config/launcher_config.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "platform/runtime.h"
 #include "platform/shortcut.h"
 #include "platform/system.h"
@@ -119,13 +120,17 @@ SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
     switch (sys.AcquireMutex(std::string(kSelfInstallMutexName), 0)) {
       case platform::MutexAcquire::HeldElsewhere:
         (void)sys.AcquireMutex(std::string(kSelfInstallMutexName), kSelfInstallWaitMs);
-        if (sys.MutexExists(launcherMutex)) return SelfInstallOutcome::Deferred;
+        if (sys.MutexExists(launcherMutex)) {
+          platform::Log("Self-install deferred: another start installed the launcher");
+          return SelfInstallOutcome::Deferred;
+        }
         break;
       case platform::MutexAcquire::Acquired:
       case platform::MutexAcquire::Failed:
         if (sys.MutexExists(launcherMutex)) {
           // The installed launcher is open: its exe cannot be replaced.
           sys.ShowMessage("程序已经在运行中！", platform::kMbIconInfo, "提示");
+          platform::Log("Self-install deferred: the installed launcher is running");
           return SelfInstallOutcome::Deferred;
         }
         break;
@@ -134,12 +139,14 @@ SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
     // A copy cut short (a full disk) must not be started.
     if (!sys.CopyFileTo(selfPath, installedPath) || !sys.SameFileContents(selfPath, installedPath)) {
       sys.ShowMessage("无法将程序复制到目标文件夹，请检查权限！", platform::kMbIconError, kCaptionError);
+      platform::Log("Self-install refused: cannot copy " + selfPath + " to " + installedPath);
       return SelfInstallOutcome::Refused;
     }
     for (std::string_view name : kCompanionFiles) {
       std::string source = currentDir + "\\" + std::string(name);
       if (sys.FileExists(source)) sys.CopyFileTo(source, root + "\\" + std::string(name));
     }
+    platform::Log("Self-install copied " + selfPath + " to " + installedPath);
     sys.Pause(1000);
     // By its full path, quoted: a bare path with a space in it ("... (1).exe")
     // would let the system run a different program.
@@ -148,11 +155,15 @@ SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
       // Blocked by an antivirus program, say: the player must learn why.
       sys.ShowMessage("无法启动 " + installedPath + "：" + platform::SystemErrorText(error), platform::kMbIconError,
                       kCaptionError);
+      platform::Log("Self-install refused: cannot start " + installedPath + ": " + platform::SystemErrorText(error));
       return SelfInstallOutcome::Refused;
     }
     // Hold the install lock until the copy has taken over, so that a second
     // first start finds it running.
-    for (int waited = 0; waited < kHandOverWaitMs && !sys.MutexExists(launcherMutex); waited += 100) sys.Pause(100);
+    int waited = 0;
+    for (; waited < kHandOverWaitMs && !sys.MutexExists(launcherMutex); waited += 100) sys.Pause(100);
+    platform::Log(waited < kHandOverWaitMs ? "Self-install handed over to the installed copy"
+                                           : "Self-install handed over; the installed copy did not take over in time");
     return SelfInstallOutcome::HandOver;
   }
 
@@ -163,6 +174,7 @@ SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
   // An existing shortcut of this name stays, wherever it points.
   if (!desktop.empty() && !sys.FileExists(linkPath)) CreateDesktopShortcut(sys, installedPath, kShortcutName);
   sys.Pause(500);
+  platform::Log("Runs from the install folder " + root);
   return SelfInstallOutcome::InPlace;
 }
 
@@ -171,8 +183,10 @@ bool EnsureConfigFile(SelfInstallSystem& sys, const std::string& dir) {
   if (sys.FileExists(path)) return true;
   if (!sys.WriteFileBytes(path, config::DefaultConfigBytes())) {
     sys.ShowMessage("无法释放 配置文件.dat 文件！程序将退出。", platform::kMbIconError, kCaptionError);
+    platform::Log("Cannot write the default configuration " + path);
     return false;
   }
+  platform::Log("Wrote the default configuration " + path);
   sys.Pause(500);
   return true;
 }

@@ -7,6 +7,7 @@
 
 #include "install/install_job.h"
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/system.h"
 #include "ui/window_backend.h"
 #include "app/self_install.h"
@@ -39,10 +40,17 @@ void ReleaseGlobalState() {
   // First of all: a launcher started again while this one winds down must
   // not be told that one is running.
   platform::ReleaseNamedMutex(std::string(kInstanceMutexName));
+  platform::Log("Launcher ends");
   GlobalState* state = g_state;
-  if (!state) return;
+  if (!state) {
+    platform::CloseLog();
+    return;
+  }
   if (state->ui) state->ui->dispatcher()->Close();
-  if (state->loopRunning) return;
+  if (state->loopRunning) {
+    platform::CloseLog();  // bounded: an engine still writing cannot hold the end
+    return;
+  }
   g_state = nullptr;
   // Downloads stop first: their reports go to the launcher's windows.
   state->installJob.reset();
@@ -50,6 +58,7 @@ void ReleaseGlobalState() {
   state->ui.reset();
   state->backend.reset();
   delete state;
+  platform::CloseLog();
 }
 
 void ProcessEvents() {
@@ -78,6 +87,10 @@ void WaitWithEvents(std::uint32_t ms, platform::Clock& clock, const std::functio
 
 int RunStartup() {
   platform::InitRuntime();
+  // Beside the program, wherever it was started from: a failed self-install
+  // leaves its reason where the player can find it.
+  platform::OpenLog(platform::GetRunDirectory() + "\\" + std::string(platform::kLogFileName));
+  platform::Log("Launcher starts: " + platform::GetExePath() + " on " + platform::SystemVersionText());
   platform::RegisterEndRoutine(&ReleaseGlobalState);
 
   g_state = new GlobalState;

@@ -1,6 +1,7 @@
 #include "config/launcher_config.h"
 
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "platform/system.h"
 #include "platform/text_codec.h"
 
@@ -91,17 +92,37 @@ LoadResult ReadConfigFile(const std::string& path, Configuration& out) {
   return LoadResult::Ok;
 }
 
+std::string ConfigSummary(const std::string& path, const Configuration& cfg) {
+  std::size_t set = 0;
+  for (const ConfigKey& k : kKeys) {
+    const std::string& value =
+        k.slot == 0 ? cfg.launcher.*(k.launcherField) : cfg.slots[static_cast<std::size_t>(k.slot - 1)].*(k.slotField);
+    set += !value.empty();
+  }
+  // Names and counts only: the file's addresses are the operator's business.
+  std::string line = "Configuration " + path + ": " + std::to_string(set) + " of " + std::to_string(std::size(kKeys)) +
+                     " keys set; versions";
+  for (const VersionSlot& slot : cfg.slots) line += " [" + slot.displayName + "]";
+  return line;
+}
+
 bool LoadLauncherConfig(Configuration& out) {
   std::string path = platform::GetRunDirectory() + "\\" + std::string(kConfigFileName);
   switch (ReadConfigFile(path, out)) {
     case LoadResult::Missing:
+      platform::Log("Configuration " + path + " is missing");
+      platform::ShowMessage("配置文件不存在！请将 配置文件.dat 放在程序同目录下。", platform::kMbOk, "错误");
+      return false;
     case LoadResult::Unreadable:
+      platform::Log("Configuration " + path + " cannot be read");
       platform::ShowMessage("配置文件不存在！请将 配置文件.dat 放在程序同目录下。", platform::kMbOk, "错误");
       return false;
     case LoadResult::TooShort:
+      platform::Log("Configuration " + path + " is shorter than " + std::to_string(kMinConfigBytes) + " bytes");
       platform::ShowMessage("配置文件为空或损坏！", platform::kMbOk, "错误");
       return false;
     case LoadResult::Ok:
+      platform::Log(ConfigSummary(path, out));
       return true;
   }
   return false;

@@ -65,6 +65,9 @@ void ApplyConfigText(std::string_view text, Configuration& out);
 enum class LoadResult { Ok, Missing, Unreadable, TooShort };
 // Reads path; on Ok, out holds the configuration. Shows no message.
 LoadResult ReadConfigFile(const std::string& path, Configuration& out);
+// The log's line for a loaded file: the path, how many keys have a value and
+// the four version names; never the file's text.
+std::string ConfigSummary(const std::string& path, const Configuration& cfg);
 
 // The launcher's load: GetRunDirectory + "\配置文件.dat", with the messages
 // (caption "错误", no icon) when the file is missing, unreadable or too short.

@@ -1,6 +1,7 @@
 #include "games/game_start.h"
 
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "platform/runtime.h"
 #include "platform/system.h"
 #include "ui/main_controls.h"
@@ -55,7 +56,10 @@ GameStartResult StartVersion(ui::Ui& ui, config::Versions& versions, ShortcutSwe
   // the folder itself, which the shell would open in a file browser.
   if (!paths.exePath.empty() && platform::FileExists(paths.exePath)) {
     // The normal show command: a game started hidden can stay invisible.
-    platform::ShellOpen(paths.exePath, paths.folder, platform::kShowNormal);
+    int shell = platform::ShellOpen(paths.exePath, paths.folder, platform::kShowNormal);
+    // Above 32 the shell started it; below, its code says why not.
+    platform::Log("Game start, version " + std::to_string(slot) + ": " + paths.exePath + " (shell result " +
+                  std::to_string(shell) + (shell > 32 ? ", started)" : ", failed)"));
     sweep.Arm();
     ui.SetWindowState(ui::WindowId::Main, ui::kWindowMinimised);
     return GameStartResult::Started;
@@ -65,6 +69,8 @@ GameStartResult StartVersion(ui::Ui& ui, config::Versions& versions, ShortcutSwe
     ui.SetVisible(ui::WindowId::Main, ui::ControlsOfSlot(found).startButton, false);
     ui.SetVisible(ui::WindowId::Main, ui::ControlsOfSlot(found).installButton, true);
   }
+  platform::Log("Game start, version " + std::to_string(slot) + ": program missing" +
+                (paths.exePath.empty() ? std::string(" (no file name in the address)") : " at " + paths.exePath));
   platform::ShowMessage(kProgramMissingText, platform::kMbOk, "错误");
   return GameStartResult::ProgramMissing;
 }

@@ -50,6 +50,12 @@ bool CopyFileTo(const std::string& source, const std::string& target);
 bool DeleteFileAt(const std::string& path);
 // Renames, replacing an existing target.
 [[nodiscard]] bool MoveFileReplace(const std::string& source, const std::string& target);
+// Appends to a regular file, creating it when missing. Others may read the
+// file meanwhile (a log a support person has open). False when it cannot be
+// written; a folder, pipe or device is refused.
+[[nodiscard]] bool AppendFileBytes(const std::string& path, std::string_view data);
+// Length of a regular file; nothing when it is missing or not a file.
+[[nodiscard]] std::optional<std::uint64_t> FileSizeOf(const std::string& path);
 
 enum FileAttr : std::uint32_t {
   kAttrReadOnly = 1,

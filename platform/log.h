@@ -9,6 +9,7 @@
 
 namespace platform {
 
+inline constexpr std::string_view kLogFileName = "TarnwickLauncher.log";
 inline constexpr std::size_t kLogCapBytes = 1u << 20;
 
 // Starts writing to path (lines logged before are kept and written then).

@@ -26,6 +26,14 @@ std::vector<std::string> CommandLineArgs(int argc, char** argv);
 // Milliseconds since system start; wraps at 2^32.
 std::uint32_t TickCount();
 
+// The wall clock in local time, to the millisecond.
+struct LocalTime {
+  int year, month, day, hour, minute, second, millisecond;
+};
+LocalTime LocalTimeNow();
+// The system's name and version for the log ("Windows 10.0.19045").
+std::string SystemVersionText();
+
 enum SpecialFolder : int { kFolderDesktop = 3, kFolderTemp = 11 };
 // The folder with a trailing separator; empty on failure.
 std::string GetSpecialFolder(int kind);

@@ -1,5 +1,7 @@
 #include "platform/system_hooks.h"
 
+#include "platform/log.h"
+
 #include <mutex>
 #include <vector>
 
@@ -20,6 +22,12 @@ void SetMessageHook(std::function<int(const MessageCall&)> hook) {
 void SetShellHook(std::function<int(const ShellCall&)> hook) {
   std::lock_guard lock(g_hookMutex);
   g_shellHook = std::move(hook);
+}
+
+void LogMessageBox(std::string_view text, std::string_view caption) {
+  std::string line = "Message box [";
+  line.append(caption).append("]: ").append(text);
+  Log(line);
 }
 
 std::optional<int> CallMessageHook(const MessageCall& call) {

@@ -8,6 +8,8 @@
 
 namespace platform {
 
+// Every message box leaves a line in the log, hooked or shown.
+void LogMessageBox(std::string_view text, std::string_view caption);
 std::optional<int> CallMessageHook(const MessageCall& call);
 std::optional<int> CallShellHook(const ShellCall& call);
 void RunEndRoutines();

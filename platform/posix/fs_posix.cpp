@@ -158,6 +158,23 @@ bool MoveFileReplace(const std::string& source, const std::string& target) {
   return ::rename(NativePath(source).c_str(), NativePath(target).c_str()) == 0;
 }
 
+bool AppendFileBytes(const std::string& path, std::string_view data) {
+  // O_NONBLOCK: a FIFO of that name must not hold the writer until a reader comes.
+  int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
+  if (fd < 0) return false;
+  struct stat st;
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+            WriteAll(fd, reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+  ok = (::close(fd) == 0) && ok;
+  return ok;
+}
+
+std::optional<std::uint64_t> FileSizeOf(const std::string& path) {
+  struct stat st;
+  if (::stat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(st.st_size);
+}
+
 struct DirectoryListing::Impl {
   DIR* dir = nullptr;
   std::string folder;

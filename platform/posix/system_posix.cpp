@@ -2,11 +2,13 @@
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/utsname.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +18,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/posix/path_posix.h"
 #include "platform/system.h"
 #include "platform/system_hooks.h"
@@ -81,6 +84,21 @@ std::string GetExePath() {
 
 std::uint32_t TickCount() { return SystemClock().TickCount(); }
 
+LocalTime LocalTimeNow() {
+  timespec ts{};
+  ::clock_gettime(CLOCK_REALTIME, &ts);
+  struct tm t{};
+  ::localtime_r(&ts.tv_sec, &t);
+  return {t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+          static_cast<int>(ts.tv_nsec / 1000000)};
+}
+
+std::string SystemVersionText() {
+  struct utsname u{};
+  if (::uname(&u) != 0) return "unknown system";
+  return std::string(u.sysname) + " " + u.release + " " + u.machine;
+}
+
 void OverrideSpecialFolder(int kind, std::optional<std::string> path) {
   std::lock_guard lock(g_mutex);
   if (!path) g_folderOverrides.erase(kind);
@@ -107,6 +125,7 @@ std::string GetSpecialFolder(int kind) {
 }
 
 int ShowMessage(std::string_view text, int flags, std::string_view caption) {
+  LogMessageBox(text, caption);
   if (auto r = CallMessageHook({std::string(text), flags, std::string(caption)})) return *r;
   std::fprintf(stderr, "[%.*s] %.*s\n", static_cast<int>(caption.size()), caption.data(),
                static_cast<int>(text.size()), text.data());
@@ -193,6 +212,7 @@ void ExitProcessNow(int code) {
 
 void FatalError(int code, std::string_view message) {
   ShowMessage(FatalErrorText(code, message), kMbIconError, "错误");
+  CloseLog();  // the end routines are skipped: the box's line must still reach the file
   std::fflush(nullptr);
   std::_Exit(-1);
 }

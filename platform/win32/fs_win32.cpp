@@ -163,6 +163,23 @@ bool MoveFileReplace(const std::string& source, const std::string& target) {
   return ::MoveFileExW(Widen(source).c_str(), Widen(target).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
+bool AppendFileBytes(const std::string& path, std::string_view data) {
+  // Append-only access: every write lands at the end, whoever else appends.
+  UniqueFileHandle f(::CreateFileW(Widen(path).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!f) return false;
+  if (::GetFileType(f.get()) != FILE_TYPE_DISK) return false;
+  return WriteAll(f.get(), reinterpret_cast<const std::uint8_t*>(data.data()), data.size());
+}
+
+std::optional<std::uint64_t> FileSizeOf(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA d;
+  if (!::GetFileAttributesExW(Widen(path).c_str(), GetFileExInfoStandard, &d) ||
+      (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+    return std::nullopt;
+  return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
 struct DirectoryListing::Impl {
   UniqueFindHandle find;
   WIN32_FIND_DATAW data{};

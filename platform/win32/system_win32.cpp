@@ -2,10 +2,12 @@
 #include <shellapi.h>
 #include <shlobj.h>
 
+#include <cstdio>
 #include <map>
 #include <mutex>
 
 #include "platform/clock.h"
+#include "platform/log.h"
 #include "platform/system.h"
 #include "platform/system_hooks.h"
 #include "platform/win32/unique_handle.h"
@@ -87,6 +89,41 @@ std::string GetExePath() {
 
 std::uint32_t TickCount() { return SystemClock().TickCount(); }
 
+LocalTime LocalTimeNow() {
+  SYSTEMTIME t{};
+  ::GetLocalTime(&t);
+  return {t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond, t.wMilliseconds};
+}
+
+std::string SystemVersionText() {
+  // GetVersionEx answers what the manifest allows; ntdll tells the truth.
+  // ntdll is always loaded, so no library is looked for anywhere.
+  HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+  std::string text = "Windows";
+  using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOW*);
+  auto getVersion = ntdll ? reinterpret_cast<RtlGetVersionFn>(
+                                reinterpret_cast<void*>(::GetProcAddress(ntdll, "RtlGetVersion")))
+                          : nullptr;
+  OSVERSIONINFOW v{};
+  v.dwOSVersionInfoSize = sizeof v;
+  if (getVersion && getVersion(&v) == 0) {
+    char number[48];
+    std::snprintf(number, sizeof number, " %lu.%lu.%lu", static_cast<unsigned long>(v.dwMajorVersion),
+                  static_cast<unsigned long>(v.dwMinorVersion), static_cast<unsigned long>(v.dwBuildNumber));
+    text += number;
+  }
+  // Under Wine, support needs to know that too.
+  using WineVersionFn = const char*(CDECL*)();
+  auto wine = ntdll ? reinterpret_cast<WineVersionFn>(
+                          reinterpret_cast<void*>(::GetProcAddress(ntdll, "wine_get_version")))
+                    : nullptr;
+  if (wine) {
+    const char* w = wine();
+    if (w) text.append(" (Wine ").append(w).append(")");
+  }
+  return text;
+}
+
 void OverrideSpecialFolder(int kind, std::optional<std::string> path) {
   std::lock_guard lock(g_mutex);
   if (!path) g_folderOverrides.erase(kind);
@@ -118,6 +155,7 @@ std::string GetSpecialFolder(int kind) {
 }
 
 int ShowMessage(std::string_view text, int flags, std::string_view caption) {
+  LogMessageBox(text, caption);
   if (auto r = CallMessageHook({std::string(text), flags, std::string(caption)})) return *r;
   UINT type = static_cast<UINT>(flags);
   if ((type & MB_SYSTEMMODAL) == 0) type |= MB_TASKMODAL;
@@ -217,6 +255,7 @@ void ExitProcessNow(int code) { ::ExitProcess(static_cast<UINT>(code)); }
 
 void FatalError(int code, std::string_view message) {
   ShowMessage(FatalErrorText(code, message), kMbIconError, "错误");
+  CloseLog();  // the end routines are skipped: the box's line must still reach the file
   ::ExitProcess(static_cast<UINT>(-1));
 }
 

@@ -9,6 +9,7 @@
 
 #include "config/default_config.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "platform/shortcut.h"
 #include "app/self_install.h"
 #include "app/single_instance.h"
@@ -255,6 +256,43 @@ TEST_F(InstallTest, CopyCutShortOrBlockedStartIsReportedWithItsReason) {
   EXPECT_TRUE(m.messages[0].starts_with("错误|16|无法启动 C:\\Tarnwick游戏\\TarnwickLauncher.exe："))
       << m.messages[0];
   EXPECT_NE(m.messages[0].find("(5)"), std::string::npos) << m.messages[0];
+}
+
+TEST_F(InstallTest, EachOutcomeLeavesALogLineWithItsReason) {
+  std::string log = tmp.path() + "\\install.log";
+  platform::OpenLog(tmp.path() + "\\stray.log");  // lines of earlier tests go elsewhere
+  platform::OpenLog(log);
+  m.PlaceProgram("C:\\下载", "TarnwickLauncher.exe");
+  m.truncateCopies = true;
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
+  m.truncateCopies = false;
+  m.held.clear();
+  m.runError = 5;
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
+  m.runError = 0;
+  m.held.clear();
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::HandOver);
+  m.runDirectory = "C:\\Tarnwick游戏";
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::InPlace);
+  platform::CloseLog();
+
+  auto bytes = platform::ReadWholeFile(log);
+  ASSERT_TRUE(bytes);
+  std::vector<std::string> texts;
+  std::string text(bytes->begin(), bytes->end());
+  for (std::size_t from = 0, end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2) {
+    std::string line = text.substr(from + 24, end - from - 24);
+    if (!line.starts_with("Message box")) texts.push_back(line);
+  }
+  const std::string self = "C:\\下载\\TarnwickLauncher.exe", installed = "C:\\Tarnwick游戏\\TarnwickLauncher.exe";
+  ASSERT_EQ(texts.size(), 6u) << text;
+  EXPECT_EQ(texts[0], "Self-install refused: cannot copy " + self + " to " + installed);
+  EXPECT_EQ(texts[1], "Self-install copied " + self + " to " + installed);
+  EXPECT_TRUE(texts[2].starts_with("Self-install refused: cannot start " + installed + ": ")) << texts[2];
+  EXPECT_NE(texts[2].find("(5)"), std::string::npos) << texts[2];
+  EXPECT_EQ(texts[3], "Self-install copied " + self + " to " + installed);
+  EXPECT_TRUE(texts[4].starts_with("Self-install handed over")) << texts[4];
+  EXPECT_EQ(texts[5], "Runs from the install folder C:\\Tarnwick游戏");
 }
 
 TEST_F(InstallTest, ASecondFirstStartDefersToTheFirst) {

@@ -140,6 +140,26 @@ TEST_F(ConfigFile, MessagesWhenMissingOrShort) {
   platform::SetMessageHook(nullptr);
 }
 
+TEST(ConfigSummary, CountsKeysAndNamesVersionsWithoutValues) {
+  config::Configuration c;
+  EXPECT_EQ(config::ConfigSummary("D:\\x\\配置文件.dat", c),
+            "Configuration D:\\x\\配置文件.dat: 0 of 30 keys set; versions [] [] [] []");
+  c.launcher.homePageUrl = "http://operator.example/home";
+  c.slots[0].displayName = "一号";
+  c.slots[3].displayName = "四号";
+  c.slots[3].folderName = "game4";
+  c.slots[1].announcement = "公告";
+  EXPECT_EQ(config::ConfigSummary("C:\\a.dat", c), "Configuration C:\\a.dat: 5 of 30 keys set; versions [一号] [] [] [四号]");
+  // The default file: its names go in, its addresses stay out.
+  config::Configuration d;
+  config::ApplyConfigText(config::DecipherToText(config::DefaultConfigBytes()), d);
+  std::string line = config::ConfigSummary("p", d);
+  EXPECT_EQ(line.find("http"), std::string::npos) << line;
+  EXPECT_NE(line.find(" keys set; versions [" + d.slots[0].displayName + "] [" + d.slots[1].displayName + "]"),
+            std::string::npos)
+      << line;
+}
+
 TEST(DefaultConfig, CarriesFourVersions) {
   auto bytes = config::DefaultConfigBytes();
   ASSERT_GE(bytes.size(), 10u);

@@ -1,11 +1,13 @@
 // Starting a version and the desktop sweep after it.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "games/game_start.h"
 #include "platform/fs.h"
+#include "platform/log.h"
 #include "support/panel_fixture.h"
 
 namespace {
@@ -90,6 +92,48 @@ TEST_F(GameStart, MissingProgramFallsBackToInstall) {
   EXPECT_EQ(ui.WindowState(WindowId::Main), ui::kWindowNormal);
   EXPECT_FALSE(launcher.sweep().active());
   EXPECT_EQ(Main("时钟1").interval, 0);
+}
+
+// The log's lines after the timestamp, the file closed first.
+std::vector<std::string> CloseAndReadLog(const std::string& path) {
+  platform::CloseLog();
+  auto bytes = platform::ReadWholeFile(path);
+  std::string text = bytes ? std::string(bytes->begin(), bytes->end()) : std::string();
+  std::vector<std::string> out;
+  for (std::size_t from = 0, end; (end = text.find("\r\n", from)) != std::string::npos; from = end + 2)
+    out.push_back(text.substr(from + 24, end - from - 24));
+  return out;
+}
+
+TEST_F(GameStart, ConfigurationAndStartsLeaveLogLines) {
+  config["版本一登录器下载exe"] = "http://127.0.0.1:9/files/game1/login.exe";
+  config["创建版本文件夹名称编辑框1"] = "game1";
+  config["版本一名称编辑框"] = "Ravik";
+  MakeFolder(Path("game1"));
+  WriteText(Path("game1\\login.exe"), "MZ");
+  std::string log = desk.path() + "\\TarnwickLauncher.log";
+  platform::OpenLog(desk.path() + "\\stray.log");  // lines of earlier tests go elsewhere
+  platform::OpenLog(log);
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("开始游戏按钮_Ravik"));
+  ASSERT_TRUE(platform::DeleteFileAt(Path("game1\\login.exe")));
+  ASSERT_TRUE(Click("开始游戏按钮_Ravik"));
+  std::vector<std::string> lines = CloseAndReadLog(log);
+
+  auto has = [&](const std::string& line) { return std::find(lines.begin(), lines.end(), line) != lines.end(); };
+  auto starting = [&](const std::string& head) {
+    return std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(head, 0) == 0; });
+  };
+  EXPECT_EQ(starting("Configuration " + Path("配置文件.dat") + ": "), 1);
+  std::string configLine;
+  for (const std::string& l : lines)
+    if (l.rfind("Configuration ", 0) == 0) configLine = l;
+  EXPECT_NE(configLine.find(" of 30 keys set; versions [Ravik]"), std::string::npos) << configLine;
+  EXPECT_TRUE(has("Game start, version 1: " + Path("game1\\login.exe") + " (shell result 42, started)"));
+  EXPECT_TRUE(has("Game start, version 1: program missing at " + Path("game1\\login.exe")));
+  EXPECT_TRUE(has("Message box [错误]: 游戏文件丢失，请重新安装！"));
+  // Addresses stay out of the log; only names and counts go in.
+  for (const std::string& l : lines) EXPECT_EQ(l.find("http://"), std::string::npos) << l;
 }
 
 TEST_F(GameStart, AnAddressEndingInSlashNeverOpensTheFolder) {

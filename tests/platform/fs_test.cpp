@@ -92,6 +92,26 @@ TEST(FileSystem, WriteTruncatesAndCopyOverwrites) {
   EXPECT_FALSE(platform::FileExists(a));
 }
 
+TEST(FileSystem, AppendCreatesExtendsAndRefusesFolders) {
+  testing_support::TempDir dir;
+  std::string p = dir.path() + "\\a.log", sub = dir.path() + "\\sub";
+  EXPECT_FALSE(platform::FileSizeOf(p));
+  ASSERT_TRUE(platform::AppendFileBytes(p, "one\r\n"));
+  ASSERT_TRUE(platform::AppendFileBytes(p, ""));
+  ASSERT_TRUE(platform::AppendFileBytes(p, "two\r\n"));
+  EXPECT_EQ(Read(p), "one\r\ntwo\r\n");
+  EXPECT_EQ(platform::FileSizeOf(p), std::optional<std::uint64_t>(10));
+  ASSERT_TRUE(platform::CreateFolder(sub));
+  EXPECT_FALSE(platform::AppendFileBytes(sub, "x"));
+  EXPECT_FALSE(platform::FileSizeOf(sub));
+  EXPECT_FALSE(platform::AppendFileBytes(dir.path() + "\\no\\such.log", "x"));
+  // Renaming over an older file replaces it.
+  ASSERT_TRUE(platform::WriteFileBytes(p + ".1", "older"));
+  ASSERT_TRUE(platform::MoveFileReplace(p, p + ".1"));
+  EXPECT_EQ(Read(p + ".1"), "one\r\ntwo\r\n");
+  EXPECT_FALSE(platform::FileExists(p));
+}
+
 TEST(FileSystem, AtomicReplaceLeavesNoTemporary) {
   testing_support::TempDir dir;
   std::string p = dir.path() + "\\Game.ini";
