@@ -241,9 +241,9 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
 
   // A part kept by an earlier attempt of this address, whole up to its state.
   std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
-  std::optional<std::int64_t> keptSize = platform::FileSizeOf(tempPath_);
+  std::optional<std::uint64_t> keptSize = platform::FileSizeOf(tempPath_);
   if (kept && (kept->url != url_ || kept->validator.empty() || kept->total <= 0 || kept->done <= 0 || !keptSize ||
-               *keptSize < kept->done))
+               *keptSize < static_cast<std::uint64_t>(kept->done)))
     kept.reset();
 
   platform::HttpGetRequest request;

@@ -1,4 +1,4 @@
-// Sizes on disk: what a file holds and what a volume can still take.
+// What a volume can still take.
 #pragma once
 #include <cstdint>
 #include <optional>
@@ -9,7 +9,5 @@ namespace platform {
 // Bytes the caller may still write on the volume that holds folder; nothing
 // when it cannot be told.
 std::optional<std::int64_t> FreeBytesAt(const std::string& folder);
-// The length of a regular file; nothing when it is missing or not a file.
-std::optional<std::int64_t> FileSizeOf(const std::string& path);
 
 }  // namespace platform

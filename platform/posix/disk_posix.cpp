@@ -12,10 +12,4 @@ std::optional<std::int64_t> FreeBytesAt(const std::string& folder) {
   return static_cast<std::int64_t>(fs.f_bavail) * static_cast<std::int64_t>(fs.f_frsize);
 }
 
-std::optional<std::int64_t> FileSizeOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(NativePath(path).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return static_cast<std::int64_t>(st.st_size);
-}
-
 }  // namespace platform

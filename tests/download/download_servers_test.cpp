@@ -39,11 +39,15 @@ struct Outcome {
   std::string file;
   bool tempLeft = false;
   int ms = 0;
+  std::vector<ProgressReport> retries;
+  ProgressReport failure;
 };
 
-Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string& oldContent = {}) {
+// One attempt unless asked: the retry rule has cases of its own below.
+Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string& oldContent = {}, int attempts = 1,
+                 const std::string& keepIn = {}) {
   testing_support::TempDir dir;
-  std::string target = dir.path() + "\\target.bin";
+  std::string target = (keepIn.empty() ? dir.path() : keepIn) + "\\target.bin";
   if (!oldContent.empty()) {
     EXPECT_TRUE(platform::WriteFileBytes(target, oldContent));
   }
@@ -54,6 +58,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
   {
     DownloadTask task;
     if (stallLimitMs) task.SetStallLimitMs(stallLimitMs);
+    task.SetOptions({attempts, 50, true});
     task.Start(url, target, log.Callback(), 1, done);
     o.eventCame = done->WaitFor(60000);
     o.ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -66,13 +71,21 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
   o.fileExists = platform::FileExists(target);
   if (auto bytes = platform::ReadWholeFile(target)) o.file.assign(bytes->begin(), bytes->end());
   o.tempLeft = platform::FileExists(target + DownloadTask::kTempSuffix);
+  for (const ProgressReport& r : reports) {
+    if (r.status == kRetrying) o.retries.push_back(r);
+    if (r.status == kFailed) o.failure = r;
+  }
   return o;
 }
 
 void ExpectComplete(const Outcome& o, std::int64_t size, std::int64_t announced) {
   EXPECT_TRUE(o.eventCame);
   ASSERT_FALSE(o.statuses.empty());
-  EXPECT_EQ(o.statuses.front(), kStarted);
+  // Retries that came before any answer precede Started.
+  auto first = std::find_if(o.statuses.begin(), o.statuses.end(), [](std::int32_t s) { return s != kRetrying; });
+  ASSERT_NE(first, o.statuses.end());
+  EXPECT_EQ(*first, kStarted);
+  EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kStarted), 1);
   EXPECT_EQ(o.statuses.back(), kFinished);
   EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kFailed), 0);
   EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kFinished), 1);
@@ -87,7 +100,7 @@ void ExpectComplete(const Outcome& o, std::int64_t size, std::int64_t announced)
 
 // Failed then Finished as the last two reports, the event came, and nothing
 // under the target name (or the old file untouched).
-void ExpectFailed(const Outcome& o, const std::string& oldContent = {}) {
+void ExpectFailed(const Outcome& o, const std::string& oldContent = {}, bool kept = false) {
   EXPECT_TRUE(o.eventCame);
   ASSERT_GE(o.statuses.size(), 2u);
   EXPECT_EQ(o.statuses[o.statuses.size() - 2], kFailed);
@@ -99,7 +112,7 @@ void ExpectFailed(const Outcome& o, const std::string& oldContent = {}) {
   } else {
     EXPECT_EQ(o.file, oldContent);
   }
-  EXPECT_FALSE(o.tempLeft);
+  EXPECT_EQ(o.tempLeft, kept);
 }
 
 TEST(DownloadServers, NginxLargeFileAnsweredWith206) {
@@ -194,6 +207,51 @@ TEST(DownloadServers, StopEndsATransferBlockedOnASilentServer) {
   EXPECT_EQ(s.back(), kFinished);
   EXPECT_EQ(std::count(s.begin(), s.end(), kFailed), 1);
   EXPECT_FALSE(platform::FileExists(target));
+}
+
+// A fault-server key of this run: its request counters start at zero.
+std::string Key(const char* name) {
+  return name + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
+TEST(DownloadServers, BrokenConnectionsAreResumedAndRetried) {
+  // Five resets at half of what each answer carries, then a whole answer:
+  // every attempt asks for the rest only.
+  Outcome five = Download(Fault("/file?size=400000&etag=e1&resets=5&key=" + Key("five")), 0, {}, 6);
+  ExpectComplete(five, 400000, 400000);
+  ASSERT_EQ(five.retries.size(), 5u);
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(five.retries[i].reason, FailReason::Broken);
+    EXPECT_EQ(five.retries[i].attempt, static_cast<int>(i) + 2);
+  }
+
+  // Six in a row: the task fails with its reason and keeps what it has; the
+  // next start of the same file resumes it to the last byte.
+  testing_support::TempDir keep;
+  const std::string six = Fault("/file?size=400000&resets=6&key=" + Key("six"));  // Last-Modified only
+  Outcome failed = Download(six, 0, {}, 6, keep.path());
+  ExpectFailed(failed, {}, /*kept=*/true);
+  EXPECT_EQ(failed.failure.reason, FailReason::Broken);
+  EXPECT_EQ(failed.retries.size(), 5u);
+  Outcome resumed = Download(six, 0, {}, 1, keep.path());
+  ExpectComplete(resumed, 400000, 400000);
+  EXPECT_TRUE(resumed.retries.empty());
+}
+
+TEST(DownloadServers, BusyServersAreWaitedForAndMissingFilesAreNot) {
+  Outcome busy = Download(Fault("/file?size=3000&status=503&errors=2&retryafter=1&key=" + Key("busy")), 0, {}, 6);
+  ExpectComplete(busy, 3000, 3000);
+  ASSERT_EQ(busy.retries.size(), 2u);
+  EXPECT_EQ(busy.retries[0].retryInMs, 1000);
+  EXPECT_EQ(busy.retries[0].httpStatus, 503);
+  EXPECT_GE(busy.ms, 1900);
+
+  Outcome missing = Download(Fault("/status/404"), 0, {}, 6);
+  ExpectFailed(missing);
+  EXPECT_TRUE(missing.retries.empty());
+  EXPECT_EQ(missing.failure.reason, FailReason::HttpStatus);
+  EXPECT_EQ(missing.failure.httpStatus, 404);
+  EXPECT_EQ(ReasonText(missing.failure.reason, missing.failure.httpStatus), "服务器返回 404");
 }
 
 TEST(DownloadServers, TwoDownloadsAtOnce) {

@@ -33,6 +33,7 @@ struct Scripted {
     auto s = script;
     task = std::make_unique<DownloadTask>(clock, [s] { return std::make_unique<ScriptedTransport>(s); });
     task->SetReportTiming(1000000, 1000000);  // the test makes every report itself
+    task->SetOptions({1, 0, true});
   }
   void Start() { task->Start("http://example.invalid/file.bin", target, log.Callback(), 7, done); }
 };
@@ -208,6 +209,231 @@ TEST(DownloadTaskFaults, NoWorkerThreadEndsTheTaskWithoutHoldingItsLockAcrossThe
   starter.join();
   EXPECT_EQ(t.log.Statuses(), (std::vector<std::int32_t>{kFailed, kFinished}));
   EXPECT_EQ(stops.load(), 2);
+}
+
+// One run of a task against a script, into target, to its end.
+struct TaskRun {
+  std::vector<ProgressReport> reports;
+  std::vector<std::int32_t> Statuses() const {
+    std::vector<std::int32_t> out;
+    for (const auto& r : reports) out.push_back(r.status);
+    return out;
+  }
+  ProgressReport Last(std::int32_t status) const {
+    for (auto it = reports.rbegin(); it != reports.rend(); ++it)
+      if (it->status == status) return *it;
+    return {};
+  }
+};
+TaskRun RunTask(const std::shared_ptr<ScriptedTransport::Script>& script, const std::string& target,
+                TaskOptions options = {1, 0, true}, const std::function<void()>& meanwhile = {}) {
+  ManualClock clock;
+  ReportLog log;
+  auto done = std::make_shared<CompletionEvent>();
+  {
+    DownloadTask task(clock, [script] { return std::make_unique<ScriptedTransport>(script); });
+    task.SetReportTiming(1000000, 1000000);
+    task.SetOptions(options);
+    task.Start("http://example.invalid/file.bin", target, log.Callback(), 1, done);
+    if (meanwhile) meanwhile();
+    EXPECT_TRUE(done->WaitFor(10000));
+    EXPECT_TRUE(task.Stop());
+  }
+  return {log.Reports()};
+}
+std::string Text(const std::string& path) {
+  auto b = platform::ReadWholeFile(path);
+  return b ? std::string(b->begin(), b->end()) : std::string("<missing>");
+}
+
+// A first attempt that breaks after 400 of 1000 bytes and keeps its part.
+std::shared_ptr<ScriptedTransport::Script> BrokenAt400(const std::string& target) {
+  auto s = std::make_shared<ScriptedTransport::Script>();
+  s->contentLength = 1000;
+  s->headers = {{"ETag", "\"v1\""}};
+  s->Push(std::string(400, 'a'));
+  TaskRun first = RunTask(s, target, {1, 0, true}, [s] {
+    EXPECT_TRUE(s->WaitConsumed(400, 5000));
+    s->FailQuery();
+  });
+  EXPECT_EQ(first.Last(kFailed).reason, FailReason::Broken);
+  EXPECT_EQ(Text(target + ".part"), std::string(400, 'a'));
+  EXPECT_TRUE(platform::FileExists(target + ".part.resume"));
+  return s;
+}
+
+TEST(DownloadResume, AKeptPartAsksOnlyForWhatIsMissing) {
+  testing_support::TempDir dir;
+  const std::string target = dir.path() + "\\file.bin";
+  BrokenAt400(target);
+  auto s = std::make_shared<ScriptedTransport::Script>();
+  s->status = 206;
+  s->contentLength = 600;
+  s->headers = {{"ETag", "\"v1\""}, {"Content-Range", "bytes 400-999/1000"}};
+  s->Push(std::string(600, 'b'));
+  s->Push("");
+  TaskRun second = RunTask(s, target);
+  EXPECT_EQ(s->sentHeaders, (std::vector<std::string>{"Range:bytes=400-", "If-Range: \"v1\""}));
+  EXPECT_EQ(second.Statuses().back(), kFinished);
+  EXPECT_EQ(second.Last(kFinished).done, 1000);
+  EXPECT_EQ(Text(target), std::string(400, 'a') + std::string(600, 'b'));
+  EXPECT_FALSE(platform::FileExists(target + ".part"));
+  EXPECT_FALSE(platform::FileExists(target + ".part.resume"));
+}
+
+TEST(DownloadResume, AnythingThatDoesNotMatchStartsOverCleanly) {
+  struct Row {
+    const char* what;
+    int status;
+    std::string contentRange;
+    bool corruptState, shortPart;
+    std::vector<std::string> lastHeaders;  // of the request that delivered the file
+    int sends;
+  };
+  const std::vector<std::string> fresh = {"Range:bytes=0-"};
+  const std::vector<std::string> resume = {"Range:bytes=400-", "If-Range: \"v1\""};
+  for (const Row& r : {Row{"validator changed: 200", 200, "", false, false, resume, 1},
+                       Row{"total changed", 206, "bytes 400-1099/1100", false, false, fresh, 2},
+                       Row{"other start", 206, "bytes 0-999/1000", false, false, fresh, 2},
+                       Row{"state unreadable", 200, "", true, false, fresh, 1},
+                       Row{"part shorter than its state", 200, "", false, true, fresh, 1}}) {
+    testing_support::TempDir dir;
+    const std::string target = dir.path() + "\\file.bin";
+    BrokenAt400(target);
+    if (r.corruptState) ASSERT_TRUE(platform::WriteFileBytes(target + ".part.resume", std::string_view("url=x\ndone")));
+    if (r.shortPart) ASSERT_TRUE(platform::WriteFileBytes(target + ".part", std::string_view("aaa")));
+    auto s = std::make_shared<ScriptedTransport::Script>();
+    s->status = r.status;
+    s->contentLength = 1000;
+    s->headers = {{"ETag", "\"v2\""}};
+    if (!r.contentRange.empty()) s->headers["Content-Range"] = r.contentRange;
+    for (int i = 0; i < r.sends; ++i) {
+      s->Push(std::string(1000, 'c'));
+      s->Push("");
+    }
+    TaskRun second = RunTask(s, target);
+    EXPECT_EQ(s->sends, r.sends) << r.what;
+    EXPECT_EQ(s->sentHeaders, r.lastHeaders) << r.what;
+    EXPECT_EQ(Text(target), std::string(1000, 'c')) << r.what;  // never the old bytes and the new mixed
+    EXPECT_FALSE(platform::FileExists(target + ".part.resume")) << r.what;
+  }
+}
+
+TEST(DownloadResume, A416DropsThePartAndTheFreshRequestDecides) {
+  testing_support::TempDir dir;
+  const std::string target = dir.path() + "\\file.bin";
+  BrokenAt400(target);
+  auto s = std::make_shared<ScriptedTransport::Script>();
+  s->status = 416;
+  TaskRun second = RunTask(s, target);
+  EXPECT_EQ(s->sends, 2);
+  EXPECT_EQ(s->sentHeaders, std::vector<std::string>{"Range:bytes=0-"});
+  EXPECT_EQ(second.Last(kFailed).reason, FailReason::HttpStatus);
+  EXPECT_EQ(second.Last(kFailed).httpStatus, 416);
+  EXPECT_FALSE(platform::FileExists(target + ".part"));
+}
+
+TEST(DownloadResume, AnUnpublishedFileWaitsAsAWholePartForItsOwner) {
+  testing_support::TempDir dir;
+  const std::string target = dir.path() + "\\file.bin";
+  auto s = std::make_shared<ScriptedTransport::Script>();
+  s->contentLength = 5;
+  s->headers = {{"Last-Modified", "Tue, 08 Dec 2026 03:00:00 GMT"}};
+  s->Push("12345");
+  s->Push("");
+  TaskRun run = RunTask(s, target, {1, 0, false});
+  EXPECT_EQ(run.Statuses().back(), kFinished);
+  EXPECT_TRUE(run.Last(kFailed).status == 0);
+  EXPECT_FALSE(platform::FileExists(target));
+  EXPECT_EQ(Text(target + ".part"), "12345");
+  // A later run checks the whole part with its last byte only.
+  auto again = std::make_shared<ScriptedTransport::Script>();
+  again->status = 206;
+  again->contentLength = 1;
+  again->headers = {{"Last-Modified", "Tue, 08 Dec 2026 03:00:00 GMT"}, {"Content-Range", "bytes 4-4/5"}};
+  again->Push("5");
+  again->Push("");
+  RunTask(again, target, {1, 0, false});
+  EXPECT_EQ(again->sentHeaders,
+            (std::vector<std::string>{"Range:bytes=4-", "If-Range: Tue, 08 Dec 2026 03:00:00 GMT"}));
+  ASSERT_TRUE(DownloadTask::PublishPart(target));
+  EXPECT_EQ(Text(target), "12345");
+  EXPECT_FALSE(platform::FileExists(target + ".part.resume"));
+}
+
+TEST(DownloadRetry, TransientFaultsAreTriedAgainWithGrowingWaitsPermanentOnesAreNot) {
+  struct Row {
+    const char* what;
+    platform::HttpFailure failure;
+    int status;
+    std::string retryAfter;
+    int sendsWanted;
+    FailReason reason;
+  };
+  for (const Row& r : {Row{"connect", platform::HttpFailure::Connect, 200, "", 6, FailReason::Connect},
+                       Row{"stall", platform::HttpFailure::Stall, 200, "", 6, FailReason::Stall},
+                       Row{"503", platform::HttpFailure::None, 503, "", 6, FailReason::HttpStatus},
+                       Row{"429", platform::HttpFailure::None, 429, "", 6, FailReason::HttpStatus},
+                       Row{"tls", platform::HttpFailure::Tls, 200, "", 1, FailReason::Tls},
+                       Row{"404", platform::HttpFailure::None, 404, "", 1, FailReason::HttpStatus},
+                       Row{"redirect loop", platform::HttpFailure::Protocol, 200, "", 1, FailReason::Protocol}}) {
+    testing_support::TempDir dir;
+    auto s = std::make_shared<ScriptedTransport::Script>();
+    s->status = r.status;
+    s->failure = r.failure;
+    if (r.failure != platform::HttpFailure::None) s->failSends = 100;
+    TaskRun run = RunTask(s, dir.path() + "\\f.bin", {6, 4, true});
+    EXPECT_EQ(s->sends, r.sendsWanted) << r.what;
+    EXPECT_EQ(run.Last(kFailed).reason, r.reason) << r.what;
+    std::vector<ProgressReport> retries;
+    for (const auto& rep : run.reports)
+      if (rep.status == kRetrying) retries.push_back(rep);
+    ASSERT_EQ(retries.size(), static_cast<std::size_t>(r.sendsWanted - 1)) << r.what;
+    for (std::size_t i = 0; i < retries.size(); ++i) {
+      const int base = 4 << i;  // 4, 8, 16, 32, 64 ms: doubling, up to a quarter more
+      EXPECT_GE(retries[i].retryInMs, base) << r.what;
+      EXPECT_LE(retries[i].retryInMs, base + base / 4) << r.what;
+      EXPECT_EQ(retries[i].attempt, static_cast<int>(i) + 2) << r.what;
+      EXPECT_EQ(retries[i].reason, r.reason) << r.what;
+    }
+  }
+}
+
+TEST(DownloadRetry, RetryAfterIsHonouredAndASuccessEndsTheRetries) {
+  testing_support::TempDir dir;
+  auto s = std::make_shared<ScriptedTransport::Script>();
+  s->failure = platform::HttpFailure::Broken;
+  s->failSends = 2;
+  s->contentLength = 3;
+  s->Push("xyz");
+  s->Push("");
+  TaskRun run = RunTask(s, dir.path() + "\\f.bin", {6, 4, true});
+  EXPECT_EQ(s->sends, 3);
+  EXPECT_EQ(run.Statuses().back(), kFinished);
+  EXPECT_EQ(run.Last(kFailed).status, 0);
+  EXPECT_EQ(Text(dir.path() + "\\f.bin"), "xyz");
+
+  auto busy = std::make_shared<ScriptedTransport::Script>();
+  busy->status = 503;
+  busy->headers = {{"Retry-After", "1"}};
+  auto t0 = std::chrono::steady_clock::now();
+  TaskRun waited = RunTask(busy, dir.path() + "\\g.bin", {2, 4, true});
+  EXPECT_EQ(waited.Last(kRetrying).retryInMs, 1000);
+  EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(950));
+  EXPECT_EQ(busy->sends, 2);
+}
+
+TEST(DownloadRetry, TooLittleFreeSpaceFailsBeforeTheFirstByte) {
+  testing_support::TempDir dir;
+  auto s = std::make_shared<ScriptedTransport::Script>();
+  s->contentLength = 5000000000000LL;
+  s->Push("x");
+  TaskRun run = RunTask(s, dir.path() + "\\f.bin", {6, 4, true});
+  EXPECT_EQ(s->sends, 1);
+  EXPECT_EQ(run.Last(kFailed).reason, FailReason::DiskFull);
+  EXPECT_GT(run.Last(kFailed).neededBytes, 0);
+  EXPECT_FALSE(platform::FileExists(dir.path() + "\\f.bin.part"));
+  EXPECT_NE(ReasonText(FailReason::DiskFull, 0, 3 << 20).find("磁盘空间不足"), std::string::npos);
 }
 
 TEST(DownloadTaskFaults, StopAfterANormalEndSendsNoSecondFinished) {

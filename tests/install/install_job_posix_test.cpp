@@ -193,7 +193,7 @@ class InstallJobTest : public testing_support::PanelFixture {
     return true;
   }
   void ExpectFailureShown() {
-    EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextFailed);
+    EXPECT_TRUE(Main(ui::kProgressLine).text.starts_with(install::kTextFailed)) << Main(ui::kProgressLine).text;
     EXPECT_TRUE(Visible(ui::kProgressLine));
     EXPECT_TRUE(Visible(ui::kProgressBar));
     EXPECT_EQ(Main(ui::kProgressBar).position, 0);
@@ -225,7 +225,12 @@ class InstallJobTest : public testing_support::PanelFixture {
     launcher.versions().SetSlot(n, std::move(slot));
   }
 
-  std::unique_ptr<install::InstallJob> job = std::make_unique<install::InstallJob>(ui, launcher.versions());
+  // One attempt per file unless a case asks for retries.
+  std::unique_ptr<install::InstallJob> job = [this] {
+    auto j = std::make_unique<install::InstallJob>(ui, launcher.versions());
+    j->SetRetryPolicy(1, 0);
+    return j;
+  }();
   PacedServer paced;
   std::vector<std::string> lines;
   std::vector<std::int64_t> percents, bars;
@@ -309,6 +314,12 @@ TEST_F(InstallJobTest, MissingFileFailsAndPressingAgainStartsOver) {
   ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
   ASSERT_TRUE(RunJob());
   ExpectFailureShown();
+  // The line says which file and why.
+  EXPECT_EQ(Main(ui::kProgressLine).text, "下载失败，请重试！（文件1：服务器返回 404）");
+  // The program file came whole, but stays unpublished while its data file is
+  // missing: the start-up scan would take the folder for installed.
+  EXPECT_FALSE(platform::FileExists(Path("Ravik\\small.bin")));
+  EXPECT_TRUE(platform::FileExists(Path("Ravik\\small.bin.part")));
 
   // The operator fixes the address; the player presses again.
   EditSlot(1, [&](config::VersionSlot& v) { v.dataDownloadUrl = Nginx("/big.bin"); });
@@ -350,7 +361,7 @@ TEST_F(InstallJobTest, EmptyAddressFailsInsteadOfWaitingForEver) {
   ASSERT_TRUE(Click("安装游戏按钮_Solen"));
   // Nothing to wait for: over at once.
   EXPECT_EQ(job->phase(), install::InstallJob::Phase::Idle);
-  EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextFailed);
+  EXPECT_TRUE(Main(ui::kProgressLine).text.starts_with(install::kTextFailed)) << Main(ui::kProgressLine).text;
   EXPECT_TRUE(AllInstallControlsDisabled(false));
 }
 
@@ -368,7 +379,7 @@ TEST_F(InstallJobTest, DuplicateNamesInstallTheFirstSlotInLookupOrder) {
   launcher.Execute(app::Command::InstallVersion, 3, 0);
   ASSERT_TRUE(RunJob());
   EXPECT_EQ(job->state().programUrl, Nginx("/Solen.bin"));
-  EXPECT_EQ(Main(ui::kProgressLine).text, install::kTextFailed);
+  EXPECT_TRUE(Main(ui::kProgressLine).text.starts_with(install::kTextFailed)) << Main(ui::kProgressLine).text;
 
   // With slot 2 renamed, slot 4 comes before slot 3.
   EditSlot(2, [](config::VersionSlot& v) { v.displayName = "另一个"; });

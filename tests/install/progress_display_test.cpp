@@ -137,6 +137,24 @@ TEST_F(CraftedReports, OneAnnouncedSizeLetsThePercentagePassHundred) {
   EXPECT_EQ(Bar(), 10000);
 }
 
+TEST_F(CraftedReports, ARetryIsAnnouncedUntilTheNextProgressLine) {
+  job.OnInstallProgress(Report(1, download::kStarted, 3000000, 0, 0));
+  download::ProgressReport retry = Report(1, download::kRetrying, 3000000, 1000000, 0);
+  retry.reason = download::FailReason::Broken;
+  retry.retryInMs = 2100;
+  retry.attempt = 2;
+  job.OnInstallProgress(retry);
+  EXPECT_EQ(Line(), "文件1 连接中断，3 秒后重试（第 2 次）");
+  retry.reason = download::FailReason::HttpStatus;
+  retry.httpStatus = 503;
+  retry.retryInMs = 1000;
+  retry.attempt = 3;
+  job.OnInstallProgress(retry);
+  EXPECT_EQ(Line(), "文件1 服务器返回 503，1 秒后重试（第 3 次）");
+  job.OnInstallProgress(Report(1, download::kProgress, 3000000, 1500000, 100.0f));
+  EXPECT_TRUE(Line().starts_with("总进度: 50%")) << Line();
+}
+
 TEST_F(CraftedReports, InstallControlsInTheirOrder) {
   backend.writes.clear();
   job.SetInstallControlsDisabled(1);
