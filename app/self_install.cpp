@@ -35,6 +35,7 @@ class PlatformInstallSystem final : public SelfInstallSystem {
   bool CopyFileTo(const std::string& source, const std::string& target) override {
     return platform::CopyFileTo(source, target);
   }
+  bool DeleteFileAt(const std::string& path) override { return platform::DeleteFileAt(path); }
   bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data) override {
     return platform::WriteFileBytes(path, data);
   }
@@ -136,8 +137,11 @@ SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
         break;
     }
     if (!sys.FolderExists(root)) sys.CreateFolder(root);
-    // A copy cut short (a full disk) must not be started.
+    // A copy cut short (a full disk) must not be started, nor stay where the
+    // shortcut would start it later.
     if (!sys.CopyFileTo(selfPath, installedPath) || !sys.SameFileContents(selfPath, installedPath)) {
+      if (sys.FileExists(installedPath) && !sys.SameFileContents(selfPath, installedPath))
+        sys.DeleteFileAt(installedPath);
       sys.ShowMessage("无法将程序复制到目标文件夹，请检查权限！", platform::kMbIconError, kCaptionError);
       platform::Log("Self-install refused: cannot copy " + selfPath + " to " + installedPath);
       return SelfInstallOutcome::Refused;

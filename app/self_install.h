@@ -29,6 +29,7 @@ class SelfInstallSystem {
   virtual bool FileExists(const std::string& path) = 0;
   virtual bool CreateFolder(const std::string& path) = 0;
   virtual bool CopyFileTo(const std::string& source, const std::string& target) = 0;
+  virtual bool DeleteFileAt(const std::string& path) = 0;
   virtual bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data) = 0;
   virtual bool CreateShortcut(const std::string& linkPath, const std::string& target,
                               const std::string& workingDirectory) = 0;

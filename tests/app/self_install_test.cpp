@@ -47,7 +47,17 @@ class FakeMachine final : public SelfInstallSystem {
   bool CreateFolder(const std::string& path) override { return platform::CreateFolder(Map(path)); }
   bool CopyFileTo(const std::string& source, const std::string& target) override {
     copies.push_back(source + " -> " + target);
+    if (cutCopiesAt >= 0) {
+      // What a full disk leaves: the first bytes under the target's name.
+      auto bytes = platform::ReadWholeFile(Map(source));
+      std::string head = bytes ? std::string(bytes->begin(), bytes->end()).substr(0, cutCopiesAt) : "";
+      return platform::WriteFileBytes(Map(target), std::string_view(head)) && cutCopyReportsSuccess;
+    }
     return platform::CopyFileTo(Map(source), Map(target));
+  }
+  bool DeleteFileAt(const std::string& path) override {
+    deletes.push_back(path);
+    return platform::DeleteFileAt(Map(path));
   }
   bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data) override {
     return platform::WriteFileBytes(Map(path), data);
@@ -57,7 +67,6 @@ class FakeMachine final : public SelfInstallSystem {
     return platform::CreateShortcut(Map(linkPath), target, workingDirectory);
   }
   bool SameFileContents(const std::string& a, const std::string& b) override {
-    if (truncateCopies) return false;
     auto x = platform::ReadWholeFile(Map(a)), y = platform::ReadWholeFile(Map(b));
     return x && y && *x == *y;
   }
@@ -110,12 +119,13 @@ class FakeMachine final : public SelfInstallSystem {
   std::string runDirectory;
   std::string exeName = "TarnwickLauncher.exe";
   std::string desktop = "C:\\Desktop\\";
-  std::vector<std::string> copies, started, messages;
+  std::vector<std::string> copies, deletes, started, messages;
   std::vector<std::uint32_t> pauses;
   std::set<std::string> held;  // mutexes some process holds
   std::vector<std::string> acquires;
   bool otherStartHandsOver = false;
-  bool truncateCopies = false;
+  int cutCopiesAt = -1;  // >= 0: copies stop after this many bytes
+  bool cutCopyReportsSuccess = false;
   std::uint32_t runError = 0;
 
  private:
@@ -242,12 +252,39 @@ TEST_F(InstallTest, FailedCopyIsReportedAndNothingStarts) {
 
 TEST_F(InstallTest, CopyCutShortOrBlockedStartIsReportedWithItsReason) {
   m.PlaceProgram("C:\\下载", "TarnwickLauncher.exe");
-  m.truncateCopies = true;
-  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
-  EXPECT_EQ(m.messages, (std::vector<std::string>{"错误|16|无法将程序复制到目标文件夹，请检查权限！"}));
-  EXPECT_TRUE(m.started.empty());
+  const std::string target = "C:\\Tarnwick游戏\\TarnwickLauncher.exe";
+  struct Cut {
+    const char* what;
+    int at;
+    bool reportsSuccess;
+    const char* oldCopy;  // an older program in the install folder; null: none
+  };
+  const Cut cuts[] = {
+      {"disk full after a few bytes", 4, false, nullptr},
+      {"disk full before the first byte, over an older copy", 0, false, "MZ old"},
+      {"copy that reports success but came out short", 7, true, nullptr},
+  };
+  for (const Cut& c : cuts) {
+    SCOPED_TRACE(c.what);
+    m.messages.clear();
+    m.held.clear();
+    m.deletes.clear();
+    if (c.oldCopy) {
+      platform::CreateFolder(m.Map("C:\\Tarnwick游戏"));  // there after the first row
+      ASSERT_TRUE(platform::WriteFileBytes(m.Map(target), std::string_view(c.oldCopy)));
+    }
+    m.cutCopiesAt = c.at;
+    m.cutCopyReportsSuccess = c.reportsSuccess;
+    EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
+    EXPECT_EQ(m.messages, (std::vector<std::string>{"错误|16|无法将程序复制到目标文件夹，请检查权限！"}));
+    EXPECT_TRUE(m.started.empty());
+    // A cut program under the real name would be started by the shortcut.
+    EXPECT_EQ(m.deletes, (std::vector<std::string>{target}));
+    EXPECT_EQ(m.Read(target), "<missing>");
+  }
 
-  m.truncateCopies = false;
+  m.cutCopiesAt = -1;
+  m.messages.clear();
   m.messages.clear();
   m.held.clear();
   m.runError = 5;  // access denied, as an antivirus program answers

@@ -30,6 +30,40 @@ std::string Https(const std::string& path) {  // a host name: WinHTTP refuses ce
 std::string Fault(const std::string& path) {
   return "http://127.0.0.1:" + std::to_string(testing_support::TestPortBase() + 2) + path;
 }
+// HTTPS servers whose certificate a client must refuse (tests/servers/start.sh).
+std::string SelfSigned(const std::string& path) {
+  return "https://localhost:" + std::to_string(testing_support::TestPortBase() + 3) + path;
+}
+std::string WrongName(const std::string& path) {
+  return "https://localhost:" + std::to_string(testing_support::TestPortBase() + 4) + path;
+}
+
+// The build's transport, keeping the reason of its first failure for the test.
+class RecordingTransport final : public platform::HttpTransport {
+ public:
+  explicit RecordingTransport(std::shared_ptr<std::string> error)
+      : inner_(platform::CreateHttpTransport()), error_(std::move(error)) {}
+  bool Send(const platform::HttpGetRequest& r) override { return Note(inner_->Send(r)); }
+  int StatusCode() override { return inner_->StatusCode(); }
+  std::int64_t ContentLength() override { return inner_->ContentLength(); }
+  bool QueryDataAvailable(std::uint32_t& avail) override { return Note(inner_->QueryDataAvailable(avail)); }
+  bool ReadData(void* buffer, std::uint32_t size, std::uint32_t& read) override {
+    return Note(inner_->ReadData(buffer, size, read));
+  }
+  void Cancel() override { inner_->Cancel(); }
+  void Close() override { inner_->Close(); }
+  std::string LastError() override { return inner_->LastError(); }
+  platform::HttpFailure LastFailure() override { return inner_->LastFailure(); }
+  std::string ResponseHeader(std::string_view name) override { return inner_->ResponseHeader(name); }
+
+ private:
+  bool Note(bool ok) {
+    if (!ok && error_->empty()) *error_ = inner_->LastError();
+    return ok;
+  }
+  std::unique_ptr<platform::HttpTransport> inner_;
+  std::shared_ptr<std::string> error_;
+};
 
 struct Outcome {
   std::vector<std::int32_t> statuses;
@@ -41,6 +75,7 @@ struct Outcome {
   int ms = 0;
   std::vector<ProgressReport> retries;
   ProgressReport failure;
+  std::string transportError;  // the first failure the transport reported
 };
 
 // One attempt unless asked: the retry rule has cases of its own below.
@@ -54,9 +89,10 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
   ReportLog log;
   auto done = std::make_shared<CompletionEvent>();
   Outcome o;
+  auto error = std::make_shared<std::string>();
   auto t0 = std::chrono::steady_clock::now();
   {
-    DownloadTask task;
+    DownloadTask task(platform::SystemClock(), [error] { return std::make_unique<RecordingTransport>(error); });
     if (stallLimitMs) task.SetStallLimitMs(stallLimitMs);
     task.SetOptions({attempts, 50, true});
     task.Start(url, target, log.Callback(), 1, done);
@@ -75,6 +111,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
     if (r.status == kRetrying) o.retries.push_back(r);
     if (r.status == kFailed) o.failure = r;
   }
+  o.transportError = *error;  // the task, and with it the worker, has ended
   return o;
 }
 
@@ -130,6 +167,39 @@ TEST(DownloadServers, NginxRedirectIsFollowed) {
 TEST(DownloadServers, HttpsWithTheTestAuthority) {
   ExpectComplete(Download(Https("/small.bin")), kSmallSize, kSmallSize);
   ExpectComplete(Download(Https("/redirect")), kSmallSize, kSmallSize);
+}
+
+// A certificate failure as each backend words it: libcurl's text for a
+// refused peer certificate; WinHTTP's secure-failure code, or the secure-
+// channel code that Wine gives for every TLS failure. A dead port reads
+// "Couldn't connect" or 12029 and matches none.
+bool IsCertificateFailure(const std::string& error) {
+  for (const char* mark : {"SSL peer certificate", "SSL certificate problem", "failed: 12175", "failed: 12157"})
+    if (error.find(mark) != std::string::npos) return true;
+  return false;
+}
+
+TEST(DownloadServers, HttpsCertificatesThatDoNotVouchForTheHostAreRefused) {
+  struct Case {
+    const char* what;
+    std::string url;
+  };
+  const Case cases[] = {
+      {"self-signed certificate for localhost", SelfSigned("/small.bin")},
+      {"test authority's certificate without localhost", WrongName("/small.bin")},
+      {"redirect to the self-signed server", Https("/to-self-signed")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Outcome o = Download(c.url, 0, {}, 6);  // permanent: never tried again
+    ExpectFailed(o);
+    EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kStarted), 0);
+    EXPECT_TRUE(o.retries.empty());
+    EXPECT_EQ(o.failure.reason, FailReason::Tls);
+    EXPECT_TRUE(IsCertificateFailure(o.transportError)) << "transport reported: " << o.transportError;
+  }
+  // The same file from the server the test authority vouches for.
+  ExpectComplete(Download(Https("/small.bin")), kSmallSize, kSmallSize);
 }
 
 TEST(DownloadServers, HttpsToHttpRedirectIsRefused) {

@@ -189,6 +189,37 @@ for _ in $(seq 50); do kill -0 "$APP_PID" 2>/dev/null || break; sleep 0.2; done
 kill -0 "$APP_PID" 2>/dev/null && fail "process still running"
 APP_PID=""
 
+echo "== announcement link without a browser"
+# No browser engine here: the panel shows the address as a link. A click
+# opens web addresses only; a path, file: or UNC address never reaches the
+# shell. The hover look shows the pointer is on the link before each click.
+link_look() { import -window root -crop 300x24+306+343 +repage rgb:- 2>/dev/null | md5sum | cut -d' ' -f1; }
+for row in 'https://www.example.com/notice/index.html|opened' 'C:\windows\win.ini|refused' \
+    'file:///C:/windows/win.ini|refused' '\\server\share\notice.html|refused'; do
+  addr="${row%|*}"; want="${row##*|}"
+  : > "$LOG"
+  ( cd "$WORK" && exec wine "$EXE" "$LOG" --address "$addr" --log-shell ) >/dev/null 2>&1 &
+  APP_PID=$!
+  if wait_geometry '1334x687+50+50' 60 && wait_log 'main created' 10; then
+    sleep 1
+    xdotool mousemove 1 1; sleep 0.4
+    away=$(link_look)
+    xdotool mousemove $((50 + 262)) $((50 + 305)); sleep 0.6
+    [ "$(link_look)" != "$away" ] || fail "$addr: no link under the pointer"
+    xdotool click 1; sleep 1
+    if [ "$want" = opened ]; then
+      wait_log "shell open $addr" 5 && pass "link click opens $addr" || fail "link click did not open $addr"
+    else
+      grep -q '^shell open' "$LOG" && fail "link click handed $addr to the shell" || pass "link click refuses $addr"
+    fi
+  else
+    fail "main window did not appear for $addr"
+  fi
+  kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; APP_PID=""
+  timeout 10 wineserver -k 2>/dev/null
+done
+: > "$LOG"
+
 echo "== high DPI"
 # 200 % in a prefix of its own: twice 1334x687 does not fit 1600x900, so the
 # window scales down to the work area (1600 wide, 824 high) and stays inside.

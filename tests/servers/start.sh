@@ -1,6 +1,9 @@
 #!/bin/sh
 # Starts the download tests' servers on loopback: nginx (HTTP on BASE, HTTPS on
-# BASE+1) and the fault server (BASE+2). Usage: start.sh BUILD_DIR BASE_PORT
+# BASE+1) and the fault server (BASE+2), and two HTTPS servers a client must
+# refuse: a self-signed certificate for localhost (BASE+3) and one from the
+# test authority that does not name localhost (BASE+4).
+# Usage: start.sh BUILD_DIR BASE_PORT
 # The HTTPS certificate comes from a test authority made once per machine,
 # allowed to sign for localhost and 127.0.0.1 only, and trusted through the
 # system store (Wine's WinHTTP reads only that).
@@ -63,16 +66,35 @@ if [ ! -f "$DIR/server.crt" ] || ! openssl verify -CAfile "$CA_DIR/ca.crt" "$DIR
     -days 825 -out "$DIR/server.crt" -extfile "$DIR/server.ext" -extensions ext 2>/dev/null
 fi
 
-HTTP=$BASE; HTTPS=$((BASE + 1)); FAULT=$((BASE + 2))
+# Self-signed, for the right name: only the issuer is wrong.
+if [ ! -f "$DIR/selfsigned.crt" ]; then
+  printf '[req]\ndistinguished_name = dn\nx509_extensions = ext\nprompt = no\n[dn]\nCN = localhost\n[ext]\nsubjectAltName = DNS:localhost\nextendedKeyUsage = serverAuth\nbasicConstraints = CA:FALSE\n' \
+    > "$DIR/selfsigned.cnf"
+  openssl req -x509 -newkey rsa:2048 -nodes -days 825 -keyout "$DIR/selfsigned.key" -out "$DIR/selfsigned.crt" \
+    -config "$DIR/selfsigned.cnf" 2>/dev/null
+fi
+# From the test authority, for 127.0.0.1 only: only the name is wrong. The
+# common name is no host name, so neither a fallback to it nor the
+# authority's name constraints come into play.
+if [ ! -f "$DIR/wrongname.crt" ] || ! openssl verify -CAfile "$CA_DIR/ca.crt" "$DIR/wrongname.crt" >/dev/null 2>&1; then
+  printf '[ext]\nsubjectAltName = IP:127.0.0.1\nextendedKeyUsage = serverAuth\nbasicConstraints = CA:FALSE\n' > "$DIR/wrongname.ext"
+  openssl req -newkey rsa:2048 -nodes -keyout "$DIR/wrongname.key" -out "$DIR/wrongname.csr" \
+    -subj "/CN=Tarnwick wrong name" 2>/dev/null
+  openssl x509 -req -in "$DIR/wrongname.csr" -CA "$CA_DIR/ca.crt" -CAkey "$CA_DIR/ca.key" -CAcreateserial \
+    -days 825 -out "$DIR/wrongname.crt" -extfile "$DIR/wrongname.ext" -extensions ext 2>/dev/null
+fi
+
+HTTP=$BASE; HTTPS=$((BASE + 1)); FAULT=$((BASE + 2)); SELFSIGNED=$((BASE + 3)); WRONGNAME=$((BASE + 4))
 sed -e "s#@DIR@#$DIR#g" -e "s#@HTTP@#$HTTP#g" -e "s#@HTTPS@#$HTTPS#g" -e "s#@FAULT@#$FAULT#g" \
+  -e "s#@SELFSIGNED@#$SELFSIGNED#g" -e "s#@WRONGNAME@#$WRONGNAME#g" \
   "$HERE/nginx.conf.in" > "$DIR/nginx.conf"
 /usr/sbin/nginx -p "$DIR" -c "$DIR/nginx.conf" -e "$DIR/error.log" </dev/null >"$DIR/nginx.out" 2>&1
 
 setsid python3 "$HERE/fault_server.py" --port "$FAULT" --pidfile "$DIR/fault.pid" \
   </dev/null >"$DIR/fault.log" 2>&1 &
 
-# Bounded wait until all three ports answer.
-for p in $HTTP $HTTPS $FAULT; do
+# Bounded wait until all five ports answer.
+for p in $HTTP $HTTPS $FAULT $SELFSIGNED $WRONGNAME; do
   i=0
   until python3 -c "import socket,sys; socket.create_connection(('127.0.0.1', $p), 0.2).close()" 2>/dev/null; do
     i=$((i + 1))
@@ -80,4 +102,17 @@ for p in $HTTP $HTTPS $FAULT; do
     sleep 0.1
   done
 done
-echo "test servers up on $HTTP, $HTTPS, $FAULT"
+# The refusing servers complete a handshake and fail verification for the
+# reason each stands for, so that a client's refusal is about the certificate.
+tls_verdict() {  # port: the verify result code of a handshake as localhost
+  openssl s_client -connect "127.0.0.1:$1" -servername localhost -verify_hostname localhost \
+    -CAfile "$CA_DIR/ca.crt" </dev/null 2>/dev/null | sed -n 's/^ *Verify return code: \([0-9]*\).*/\1/p'
+}
+# 0 ok, 18 self-signed, 62 host name mismatch.
+for check in "$HTTPS:0" "$SELFSIGNED:18" "$WRONGNAME:62"; do
+  got="$(tls_verdict "${check%%:*}")"
+  if [ "$got" != "${check#*:}" ]; then
+    echo "HTTPS server on port ${check%%:*}: verification gives '$got', expected ${check#*:}" >&2; exit 1
+  fi
+done
+echo "test servers up on $HTTP, $HTTPS, $FAULT, $SELFSIGNED, $WRONGNAME"

@@ -1,6 +1,8 @@
 // Opens the main window with sample texts and pictures, wires the secondary
 // windows as the launcher does, and appends every event to a log file:
-//   ui_preview.exe LOG [--picture CONTROL FILE]... [--address URL]
+//   ui_preview.exe LOG [--picture CONTROL FILE]... [--address URL] [--log-shell]
+// With --log-shell, shell opens (the announcement link) are logged instead of
+// reaching the system.
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -68,6 +70,11 @@ int main(int argc, char** argv) {
       i += 2;
     } else if (args[i] == "--address" && i + 1 < args.size()) {
       address = args[++i];
+    } else if (args[i] == "--log-shell") {
+      platform::SetShellHook([](const platform::ShellCall& call) {
+        Log("shell open " + call.file);
+        return 42;  // above 32: opened
+      });
     } else if (!gLog.is_open()) {
       gLog.open(args[i], std::ios::app);
     }
