@@ -300,9 +300,9 @@ TEST_F(InstallTest, EachOutcomeLeavesALogLineWithItsReason) {
   platform::OpenLog(tmp.path() + "\\stray.log");  // lines of earlier tests go elsewhere
   platform::OpenLog(log);
   m.PlaceProgram("C:\\下载", "TarnwickLauncher.exe");
-  m.truncateCopies = true;
+  m.cutCopiesAt = 5;
   EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
-  m.truncateCopies = false;
+  m.cutCopiesAt = -1;
   m.held.clear();
   m.runError = 5;
   EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::Refused);
