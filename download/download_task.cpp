@@ -160,6 +160,10 @@ void DownloadTask::Run() {
       last = Transfer(created);
       fileCreated = fileCreated || created;
       if (last.outcome == Outcome::Complete) break;
+      if (last.outcome == Outcome::More && !stop_.Signalled()) {
+        --attempt;  // not a fault: the next range of the same file
+        continue;
+      }
       if (stop_.Signalled()) {
         last.reason = FailReason::Cancelled;
         break;
@@ -253,7 +257,8 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   if (kept) {
     // A complete part asks for its last byte: the answer proves it current.
     from = kept->done < kept->total ? kept->done : kept->total - 1;
-    request.header = "Range:bytes=" + std::to_string(from) + "-";
+    std::int64_t last = std::min(kept->total, from + options_.maxRequestBytes) - 1;
+    request.header = "Range:bytes=" + std::to_string(from) + "-" + (last < kept->total - 1 ? std::to_string(last) : "");
     request.moreHeaders.push_back("If-Range: " + kept->validator);
   }
   if (!t->Send(request)) return TransportFailure(*t);
@@ -296,6 +301,12 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   }
   validator_ = t->ResponseHeader("ETag");
   if (validator_.empty()) validator_ = t->ResponseHeader("Last-Modified");
+  // Where this request stops: a ranged answer of a resumable file is read
+  // up to the request limit; the next request asks for the rest.
+  std::int64_t stopAt = -1;
+  if (status == 206 && !validator_.empty() && totalBytes_.load() > 0 &&
+      totalBytes_.load() - resumeFrom > options_.maxRequestBytes)
+    stopAt = resumeFrom + options_.maxRequestBytes;
 
   // Room for what is still to come, before the first byte.
   if (totalBytes_.load() > 0) {
@@ -416,6 +427,14 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
     }
     fill += read;
     AddDone(read);
+    if (stopAt >= 0 && written_ + fill >= stopAt) {
+      if (!writeOut(buffer.get(), fill)) return writeFailure();
+      if (!file.Close()) return writeFailure();
+      SaveResumeState(written_);
+      Attempt more;
+      more.outcome = Outcome::More;
+      return more;
+    }
   }
   if (!file.Close()) return writeFailure();
   // A body shorter than announced is a broken transfer; a longer one is not

@@ -32,6 +32,10 @@ struct TaskOptions {
   // False: a complete file stays "<target>.part" with its resume state, for
   // the owner to publish with DownloadTask::PublishPart.
   bool publish = true;
+  // At most this much is asked for in one request of a resumable file: one
+  // WinHTTP response ends at 2^31-1 bytes under Wine, so a larger file is
+  // fetched in ranges below that.
+  std::int64_t maxRequestBytes = std::int64_t{1} << 30;
 };
 
 class DownloadTask {
@@ -91,7 +95,9 @@ class DownloadTask {
   void Report(std::int32_t status);
 
  private:
-  enum class Outcome { Complete, Failed };
+  // More: this request's range is done and the file is not; the next one
+  // goes on at once.
+  enum class Outcome { Complete, Failed, More };
   struct Attempt {
     Outcome outcome = Outcome::Failed;
     FailReason reason = FailReason::None;

@@ -75,6 +75,7 @@ void InstallJob::InstallVersion(const std::string& displayName) {
 
   ui_.SetPosition(kMain, ui::kProgressBar, 0);
   ui_.SetMaximum(kMain, ui::kProgressBar, kBarMaximum);
+  ui_.SetTaskbarProgress(kMain, {ui::TaskbarState::Normal, 0, kBarMaximum});
   ui_.SetVisible(kMain, ui::kProgressBar, true);
   ui_.SetText(kMain, ui::kProgressLine, kTextConnecting);
   ui_.SetVisible(kMain, ui::kProgressLine, true);
@@ -181,10 +182,12 @@ void InstallJob::OnInstallProgress(const download::ProgressReport& r) {
     ui_.SetText(kMain, ui::kProgressLine,
                 "文件" + std::to_string(r.userData) + " " + download::ReasonText(r.reason, r.httpStatus) + "，" +
                     std::to_string(seconds) + " 秒后重试（第 " + std::to_string(r.attempt) + " 次）");
+    ui_.SetTaskbarProgress(kMain, {ui::TaskbarState::Paused, ui_.Taskbar(kMain).done, kBarMaximum});
     return;
   }
   DisplayUpdate display = ComputeDisplay(r.userData, r.status, r.speed, job_.sumDone, job_.sumTotal);
   ui_.SetPosition(kMain, ui::kProgressBar, display.barPosition);
+  ui_.SetTaskbarProgress(kMain, {ui::TaskbarState::Normal, display.barPosition, kBarMaximum});
   if (display.text) ui_.SetText(kMain, ui::kProgressLine, *display.text);
 
   CheckCompletion();
@@ -248,6 +251,7 @@ void InstallJob::EndJob(bool success) {
     ui_.SetText(kMain, ui::kProgressLine, failure.empty() ? std::string(kTextFailed)
                                                           : std::string(kTextFailed) + "（" + failure + "）");
   }
+  ui_.SetTaskbarProgress(kMain, {success ? ui::TaskbarState::None : ui::TaskbarState::Error, 0, kBarMaximum});
   SetInstallControlsDisabled(0);
 }
 

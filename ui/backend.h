@@ -21,6 +21,7 @@ class Backend {
   virtual void BringToFront(WindowId id) = 0;
   virtual void PropertyChanged(WindowId id, const ControlState& control, Prop prop) = 0;
   virtual void WindowStateChanged(WindowId id, int state) = 0;
+  virtual void TaskbarProgressChanged(WindowId id, const TaskbarProgress& progress) = 0;
   // Any thread: work was posted for the window thread.
   virtual void Wake() = 0;
   // Window thread: dispatch waiting native messages; with wait, block until

@@ -27,6 +27,7 @@ class HeadlessBackend final : public Backend {
   void BringToFront(WindowId id) override { broughtToFront.push_back(id); }
   void PropertyChanged(WindowId id, const ControlState& c, Prop p) override;
   void WindowStateChanged(WindowId, int) override {}
+  void TaskbarProgressChanged(WindowId, const TaskbarProgress&) override {}
   void Wake() override;
   void Pump(bool wait) override;
 

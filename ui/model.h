@@ -123,4 +123,13 @@ struct ControlState {
 
 enum WindowShowState : int { kWindowNormal = 0, kWindowMinimised = 2 };
 
+// The window's button on the taskbar: a progress bar in the colour of how
+// the work goes. Nothing in the window changes for it.
+enum class TaskbarState : std::uint8_t { None, Normal, Paused, Error };
+struct TaskbarProgress {
+  TaskbarState state = TaskbarState::None;
+  std::int64_t done = 0, total = 0;
+  bool operator==(const TaskbarProgress&) const = default;
+};
+
 }  // namespace ui

@@ -217,6 +217,13 @@ void Ui::SetWindowState(WindowId w, int state) {
 
 int Ui::WindowState(WindowId w) const { return windows_[static_cast<int>(w)].state; }
 
+void Ui::SetTaskbarProgress(WindowId w, const TaskbarProgress& progress) {
+  WindowState_& ws = windows_[static_cast<int>(w)];
+  if (!ws.open || ws.taskbar == progress) return;
+  ws.taskbar = progress;
+  backend_.TaskbarProgressChanged(w, progress);
+}
+
 int Ui::ItemCount(WindowId w, std::string_view name) const {
   const ControlState* c = Control(w, name);
   return c ? static_cast<int>(c->items.size()) : 0;

@@ -71,6 +71,8 @@ class Ui {
   void Redraw(WindowId w, std::string_view name);
   void SetWindowState(WindowId w, int state);
   int WindowState(WindowId w) const;
+  void SetTaskbarProgress(WindowId w, const TaskbarProgress& progress);
+  const TaskbarProgress& Taskbar(WindowId w) const { return windows_[static_cast<int>(w)].taskbar; }
 
   // Read-back; nullptr for an unknown control.
   const ControlState* Control(WindowId w, std::string_view name) const;
@@ -99,6 +101,7 @@ class Ui {
     bool open = false;
     bool modal = false;
     int state = kWindowNormal;
+    TaskbarProgress taskbar;
     std::vector<ControlState> controls;
   };
   ControlState* Find(WindowId w, std::string_view name);

@@ -79,8 +79,8 @@ struct Outcome {
 };
 
 // One attempt unless asked: the retry rule has cases of its own below.
-Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string& oldContent = {}, int attempts = 1,
-                 const std::string& keepIn = {}) {
+Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string& oldContent = {},
+                 TaskOptions options = {1, 50, true}, const std::string& keepIn = {}) {
   testing_support::TempDir dir;
   std::string target = (keepIn.empty() ? dir.path() : keepIn) + "\\target.bin";
   if (!oldContent.empty()) {
@@ -94,7 +94,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
   {
     DownloadTask task(platform::SystemClock(), [error] { return std::make_unique<RecordingTransport>(error); });
     if (stallLimitMs) task.SetStallLimitMs(stallLimitMs);
-    task.SetOptions({attempts, 50, true});
+    task.SetOptions(options);
     task.Start(url, target, log.Callback(), 1, done);
     o.eventCame = done->WaitFor(60000);
     o.ms = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -191,7 +191,7 @@ TEST(DownloadServers, HttpsCertificatesThatDoNotVouchForTheHostAreRefused) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    Outcome o = Download(c.url, 0, {}, 6);  // permanent: never tried again
+    Outcome o = Download(c.url, 0, {}, {6, 50, true});  // permanent: never tried again
     ExpectFailed(o);
     EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kStarted), 0);
     EXPECT_TRUE(o.retries.empty());
@@ -287,7 +287,7 @@ std::string Key(const char* name) {
 TEST(DownloadServers, BrokenConnectionsAreResumedAndRetried) {
   // Five resets at half of what each answer carries, then a whole answer:
   // every attempt asks for the rest only.
-  Outcome five = Download(Fault("/file?size=400000&etag=e1&resets=5&key=" + Key("five")), 0, {}, 6);
+  Outcome five = Download(Fault("/file?size=400000&etag=e1&resets=5&key=" + Key("five")), 0, {}, {6, 50, true});
   ExpectComplete(five, 400000, 400000);
   ASSERT_EQ(five.retries.size(), 5u);
   for (std::size_t i = 0; i < 5; ++i) {
@@ -299,24 +299,35 @@ TEST(DownloadServers, BrokenConnectionsAreResumedAndRetried) {
   // next start of the same file resumes it to the last byte.
   testing_support::TempDir keep;
   const std::string six = Fault("/file?size=400000&resets=6&key=" + Key("six"));  // Last-Modified only
-  Outcome failed = Download(six, 0, {}, 6, keep.path());
+  Outcome failed = Download(six, 0, {}, {6, 50, true}, keep.path());
   ExpectFailed(failed, {}, /*kept=*/true);
   EXPECT_EQ(failed.failure.reason, FailReason::Broken);
   EXPECT_EQ(failed.retries.size(), 5u);
-  Outcome resumed = Download(six, 0, {}, 1, keep.path());
+  Outcome resumed = Download(six, 0, {}, {1, 50, true}, keep.path());
   ExpectComplete(resumed, 400000, 400000);
   EXPECT_TRUE(resumed.retries.empty());
 }
 
+TEST(DownloadServers, LargeFilesComeInRangesBelowTheRequestLimit) {
+  const std::string key = Key("ranges");
+  TaskOptions small{1, 50, true};
+  small.maxRequestBytes = 100000;
+  ExpectComplete(Download(Fault("/file?size=300001&etag=r&key=" + key), 0, {}, small), 300001, 300001);
+  // 0-, then 100000-199999, 200000-: three requests, one attempt.
+  EXPECT_EQ(Download(Fault("/count?key=" + key)).file, "3");
+  // Without a validator or a range the rest could not be matched: one answer, read whole.
+  ExpectComplete(Download(Fault("/nolength?size=300001"), 0, {}, small), 300001, 0);
+}
+
 TEST(DownloadServers, BusyServersAreWaitedForAndMissingFilesAreNot) {
-  Outcome busy = Download(Fault("/file?size=3000&status=503&errors=2&retryafter=1&key=" + Key("busy")), 0, {}, 6);
+  Outcome busy = Download(Fault("/file?size=3000&status=503&errors=2&retryafter=1&key=" + Key("busy")), 0, {}, {6, 50, true});
   ExpectComplete(busy, 3000, 3000);
   ASSERT_EQ(busy.retries.size(), 2u);
   EXPECT_EQ(busy.retries[0].retryInMs, 1000);
   EXPECT_EQ(busy.retries[0].httpStatus, 503);
   EXPECT_GE(busy.ms, 1900);
 
-  Outcome missing = Download(Fault("/status/404"), 0, {}, 6);
+  Outcome missing = Download(Fault("/status/404"), 0, {}, {6, 50, true});
   ExpectFailed(missing);
   EXPECT_TRUE(missing.retries.empty());
   EXPECT_EQ(missing.failure.reason, FailReason::HttpStatus);

@@ -41,7 +41,9 @@ start_xvfb install_wine
 port_open() { python3 -c "import socket; socket.create_connection(('127.0.0.1', $PORT), 0.2).close()" 2>/dev/null; }
 if port_open; then echo "install_wine: port $PORT is in use"; exit 1; fi
 # 48 MiB at 12 MB/s: about four seconds of visible progress.
-python3 "$TOP/tools/demo/demo_server.py" --port "$PORT" --game "$GAME" --rate 12000000 >/dev/null 2>&1 &
+REQLOG="$WIN32_BUILD/install_wine_requests.log"
+: > "$REQLOG"
+python3 "$TOP/tools/demo/demo_server.py" --port "$PORT" --game "$GAME" --rate 12000000 --log "$REQLOG" >/dev/null 2>&1 &
 SERVER_PID=$!
 for _ in $(seq 50); do port_open && break; sleep 0.2; done
 port_open || { echo "install_wine: demo server did not start"; exit 1; }
@@ -170,8 +172,8 @@ exe = os.path.join(d, "RavikGame.exe")
 if os.path.exists(exe) and open(exe, "rb").read() != open(sys.argv[3], "rb").read():
     sys.exit(1)
 PY
-    [ ! -e "$DIR/ravik.dat.part" ] && pass "the cut download's temporary file is gone" \
-      || fail "temporary file left after closing"
+    { [ ! -e "$DIR/ravik.dat.part" ] || [ -e "$DIR/ravik.dat.part.resume" ]; } \
+      && pass "the cut download left nothing, or a part it can resume" || fail "a part without its resume state"
   else
     fail "closed during an install: the download did not start"
   fi
@@ -179,6 +181,48 @@ PY
   if start_launcher; then pass "a start right after the close opens the window"; else fail "no window after the close"; fi
 else
   fail "main window not shown for the close test"
+fi
+stop_launcher
+
+# Killed in the middle of a download and started again: the next install
+# asks only for the rest of the kept part and ends byte for byte; until then
+# nothing looks installed.
+click_install() { xdotool mousemove $((50 + 1131)) $((50 + 632)); sleep 0.3; xdotool click 1; sleep 0.2; }
+part_size() { stat -c %s "$DIR/ravik.dat.part" 2>/dev/null || echo 0; }
+rm -rf "$DIR"
+: > "$REQLOG"
+if start_launcher; then
+  sleep 2
+  click_install
+  if wait_for '[ -f "$DIR/ravik.dat.part.resume" ] && [ "$(part_size)" -ge 16777216 ]' 30; then
+    stop_launcher
+    [ -f "$DIR/ravik.dat.part" ] && [ ! -e "$DIR/ravik.dat" ] && [ ! -e "$DIR/RavikGame.exe" ] \
+      && pass "killed mid-download: the part is kept and nothing is published" \
+      || fail "killed mid-download: the folder holds $(ls "$DIR" | tr '\n' ' ')"
+    if start_launcher; then
+      sleep 2
+      click_install
+      wait_for '[ -f "$DIR/ravik.dat" ] && [ -f "$DIR/RavikGame.exe" ]' 60 || fail "the resumed install did not end"
+      cmp -s "$GAME" "$DIR/RavikGame.exe" && pass "resumed: program file byte for byte" || fail "resumed: program differs"
+      python3 - "$TOP/tools/demo" "$DIR/ravik.dat" <<'PY' && pass "resumed: data file byte for byte" || fail "resumed: data file differs"
+import sys
+sys.path.insert(0, sys.argv[1])
+import demo_server
+want = demo_server.data_block("ravik.dat", 0, demo_server.DATA_SIZE)
+sys.exit(0 if open(sys.argv[2], "rb").read() == want else 1)
+PY
+      grep -qE 'ravik\.dat Range=bytes=[1-9][0-9]*- If-Range="ravik\.dat-1"' "$REQLOG" \
+        && pass "the second start asked only for the rest" || { fail "no resuming request"; cat "$REQLOG"; }
+      [ ! -e "$DIR/ravik.dat.part" ] && [ ! -e "$DIR/ravik.dat.part.resume" ] && pass "no part or state left" \
+        || fail "a part or its state stayed"
+    else
+      fail "no window after the kill"
+    fi
+  else
+    fail "killed mid-download: the part did not grow to 16 MiB"
+  fi
+else
+  fail "main window not shown for the kill test"
 fi
 stop_launcher
 

@@ -203,6 +203,7 @@ class InstallJobTest : public testing_support::PanelFixture {
     EXPECT_NE(Main(ui::kServerLabel).text, install::kTextInstalled);
     EXPECT_TRUE(AllInstallControlsDisabled(false));
     EXPECT_EQ(launcher.versions().InstalledName(1), "");
+    EXPECT_EQ(ui.Taskbar(ui::WindowId::Main).state, ui::TaskbarState::Error);
   }
   void ExpectInstalled(int slot) {
     const auto& c = ui::ControlsOfSlot(slot);
@@ -215,6 +216,7 @@ class InstallJobTest : public testing_support::PanelFixture {
     for (const char* l : {"公告标签1", "公告标签2", "公告标签3"}) EXPECT_TRUE(Visible(l)) << l;
     EXPECT_TRUE(AllInstallControlsDisabled(false));
     EXPECT_EQ(launcher.versions().InstalledName(slot), launcher.versions().Slot(slot).displayName);
+    EXPECT_EQ(ui.Taskbar(ui::WindowId::Main).state, ui::TaskbarState::None);
   }
 
   // The operator changes a slot's configuration while the launcher runs.

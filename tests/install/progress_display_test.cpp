@@ -151,8 +151,10 @@ TEST_F(CraftedReports, ARetryIsAnnouncedUntilTheNextProgressLine) {
   retry.attempt = 3;
   job.OnInstallProgress(retry);
   EXPECT_EQ(Line(), "文件1 服务器返回 503，1 秒后重试（第 3 次）");
+  EXPECT_EQ(ui.Taskbar(ui::WindowId::Main).state, ui::TaskbarState::Paused);
   job.OnInstallProgress(Report(1, download::kProgress, 3000000, 1500000, 100.0f));
   EXPECT_TRUE(Line().starts_with("总进度: 50%")) << Line();
+  EXPECT_EQ(ui.Taskbar(ui::WindowId::Main), (ui::TaskbarProgress{ui::TaskbarState::Normal, 5000, 10000}));
 }
 
 TEST_F(CraftedReports, InstallControlsInTheirOrder) {

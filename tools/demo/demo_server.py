@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The demo operator: four game versions, pages and pictures on 127.0.0.1.
 
-Usage: demo_server.py [--port 18630] [--game GAME.exe] [--rate BYTES_PER_S]
+Usage: demo_server.py [--port 18630] [--game GAME.exe] [--rate BYTES_PER_S] [--log FILE]
 The embedded default configuration points here. Version four's data address
 is missing on purpose, to show the failure path.
 """
@@ -103,6 +103,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
     game = b""
     rate = 0
     art = {}
+    log = ""
 
     def log_message(self, fmt, *args):
         pass
@@ -113,6 +114,56 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         self.wfile.write(body)
+
+    def wanted_range(self, size, etag):
+        """(start, end, code) of a GET: a "bytes=N-" or "N-M" range with a
+        current If-Range gives 206; otherwise the whole file with 200."""
+        want = self.headers.get("Range", "")
+        if_range = self.headers.get("If-Range")
+        if Handler.log:
+            with open(Handler.log, "a") as f:
+                f.write("%s Range=%s If-Range=%s\n" % (self.path, want, if_range))
+        if want.startswith("bytes=") and "," not in want and (if_range is None or if_range.strip() == etag):
+            first, _, last = want[6:].strip().partition("-")
+            if first.isdigit():
+                start = int(first)
+                if start >= size:
+                    return start, size - 1, 416
+                end = min(int(last), size - 1) if last.isdigit() else size - 1
+                return start, end, 206
+        return 0, size - 1, 200
+
+    def send_file(self, name, size, block):
+        """A downloadable file that resumes: ETag, Range and If-Range."""
+        etag = '"%s-1"' % name
+        start, end, code = self.wanted_range(size, etag)
+        if code == 416:
+            self.send_response(416)
+            self.send_header("Content-Range", "bytes */%d" % size)
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
+        self.send_response(code)
+        self.send_header("Content-Type", "application/octet-stream")
+        self.send_header("Content-Length", str(end - start + 1))
+        self.send_header("ETag", etag)
+        self.send_header("Accept-Ranges", "bytes")
+        if code == 206:
+            self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end, size))
+        self.end_headers()
+        sent, chunk, count = 0, 256 * 1024, end - start + 1
+        started = time.monotonic()
+        try:
+            while sent < count:
+                n = min(chunk, count - sent)
+                self.wfile.write(block(start + sent, n))
+                sent += n
+                if self.rate:
+                    ahead = sent / self.rate - (time.monotonic() - started)
+                    if ahead > 0:
+                        time.sleep(ahead)
+        except (BrokenPipeError, ConnectionResetError):
+            pass
 
     def do_GET(self):
         path = self.path.split("?")[0]
@@ -128,29 +179,13 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return self.send_bytes(page(name, "<p>欢迎来到 %s。新服今日开启。</p>" % name), "text/html; charset=utf-8")
         if len(parts) == 3 and parts[0] == "files" and parts[1] in VERSIONS:
             if parts[2].endswith(".exe") and self.game:
-                return self.send_bytes(self.game, "application/octet-stream")
+                game = self.game
+                return self.send_file(parts[2], len(game), lambda at, n: game[at:at + n])
             if parts[2] == parts[1] + ".dat":
-                return self.send_data(parts[2])
+                name = parts[2]
+                return self.send_file(name, DATA_SIZE, lambda at, n: data_block(name, at, n))
         self.send_error(404)
 
-    def send_data(self, name):
-        self.send_response(200)
-        self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(DATA_SIZE))
-        self.end_headers()
-        sent, chunk = 0, 256 * 1024
-        started = time.monotonic()
-        try:
-            while sent < DATA_SIZE:
-                n = min(chunk, DATA_SIZE - sent)
-                self.wfile.write(data_block(name, sent, n))
-                sent += n
-                if self.rate:
-                    ahead = sent / self.rate - (time.monotonic() - started)
-                    if ahead > 0:
-                        time.sleep(ahead)
-        except (BrokenPipeError, ConnectionResetError):
-            pass
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -163,7 +198,9 @@ def main():
     ap.add_argument("--port", type=int, default=18630)
     ap.add_argument("--game", default="")
     ap.add_argument("--rate", type=int, default=8 * 1024 * 1024)
+    ap.add_argument("--log", default="", help="append each file request's Range line here")
     args = ap.parse_args()
+    Handler.log = args.log
     if args.game:
         with open(args.game, "rb") as f:
             Handler.game = f.read()

@@ -266,6 +266,30 @@ void Win32Backend::WindowStateChanged(ui::WindowId id, int state) {
   ::ShowWindow(w.hwnd.get(), state == ui::kWindowMinimised ? SW_MINIMIZE : SW_RESTORE);
 }
 
+void Win32Backend::TaskbarProgressChanged(ui::WindowId id, const ui::TaskbarProgress& progress) {
+  Win& w = W(id);
+  if (!w.hwnd.get()) return;
+  if (!taskbar_ && !taskbarTried_) {
+    taskbarTried_ = true;
+    if (FAILED(::CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
+                                  taskbar_.out_void())) ||
+        FAILED(taskbar_->HrInit()))
+      taskbar_.reset();
+  }
+  if (!taskbar_) return;
+  TBPFLAG flag = TBPF_NOPROGRESS;
+  switch (progress.state) {
+    case ui::TaskbarState::None: flag = TBPF_NOPROGRESS; break;
+    case ui::TaskbarState::Normal: flag = TBPF_NORMAL; break;
+    case ui::TaskbarState::Paused: flag = TBPF_PAUSED; break;
+    case ui::TaskbarState::Error: flag = TBPF_ERROR; break;
+  }
+  taskbar_->SetProgressState(w.hwnd.get(), flag);
+  if (progress.state != ui::TaskbarState::None && progress.total > 0)
+    taskbar_->SetProgressValue(w.hwnd.get(), static_cast<ULONGLONG>(progress.done),
+                               static_cast<ULONGLONG>(progress.total));
+}
+
 // ---------------------------------------------------------------- properties
 
 void Win32Backend::PropertyChanged(ui::WindowId id, const ui::ControlState& control, ui::Prop prop) {

@@ -3,11 +3,13 @@
 // transparent over pictures). The announcement control hosts a child window.
 #pragma once
 #include <windows.h>
+#include <shobjidl.h>
 
 #include <atomic>
 #include <memory>
 #include <vector>
 
+#include "platform/win32/com_ptr.h"
 #include "platform/win32/unique_handle.h"
 #include "ui/win32/artwork.h"
 #include "ui/win32/browser_host.h"
@@ -30,6 +32,7 @@ class Win32Backend final : public ui::Backend {
   void BringToFront(ui::WindowId id) override;
   void PropertyChanged(ui::WindowId id, const ui::ControlState& control, ui::Prop prop) override;
   void WindowStateChanged(ui::WindowId id, int state) override;
+  void TaskbarProgressChanged(ui::WindowId id, const ui::TaskbarProgress& progress) override;
   void Wake() override;
   void Pump(bool wait) override;
 
@@ -70,6 +73,11 @@ class Win32Backend final : public ui::Backend {
     std::unique_ptr<Gdiplus::Bitmap> frame;
     float frameScale = 0;
   };
+
+  // The taskbar's progress interface, made on first use; none where the
+  // system has no taskbar list (then the progress shows in the window only).
+  platform::win32::ComPtr<ITaskbarList3> taskbar_;
+  bool taskbarTried_ = false;
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK DropProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
