@@ -381,14 +381,25 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
     return a;
   };
 
+  // Never past this request's stop: the next request starts exactly there.
+  auto Limited = [&stopAt](std::uint32_t n, std::int64_t at) {
+    return stopAt < 0 ? n : static_cast<std::uint32_t>(std::min<std::int64_t>(n, stopAt - at));
+  };
   std::uint32_t read = 0;
   if (avail > 0) {
-    if (!t->ReadData(buffer.get(), avail, read)) return broken(TransportFailure(*t));
+    if (!t->ReadData(buffer.get(), Limited(avail, written_), read)) return broken(TransportFailure(*t));
     if (!writeOut(buffer.get(), read)) return writeFailure();
     AddDone(read);
   }
 
   std::uint32_t fill = 0;
+  if (stopAt >= 0 && written_ >= stopAt) {
+    if (!file.Close()) return writeFailure();
+    SaveResumeState(written_);
+    Attempt more;
+    more.outcome = Outcome::More;
+    return more;
+  }
   bool complete = avail == 0;
   while (!complete) {
     if (!t->QueryDataAvailable(avail)) {
@@ -416,7 +427,7 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
         capacity = avail;
       }
     }
-    if (!t->ReadData(buffer.get() + fill, avail, read)) {
+    if (!t->ReadData(buffer.get() + fill, Limited(avail, written_ + fill), read)) {
       if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
       return broken(TransportFailure(*t));
     }
