@@ -163,11 +163,12 @@ before=$(button_region)
 blank_line=$(line_region)
 # The least free space D: shows during the install: the failed download's
 # temporary file is gone a moment after the drive fills, so sample often.
-python3 - "$MNT" > "$WORK/least_free" <<'PY' &
+rm -f "$WORK/sampler_stop"
+python3 - "$MNT" "$WORK/sampler_stop" > "$WORK/least_free" <<'PY' &
 import os, sys, time
 least = None
 end = time.monotonic() + 60
-while time.monotonic() < end:
+while time.monotonic() < end and not os.path.exists(sys.argv[2]):
     st = os.statvfs(sys.argv[1])
     free = st.f_bavail * st.f_frsize
     least = free if least is None else min(least, free)
@@ -213,9 +214,9 @@ boxes=$(error_boxes)
 [ "$boxes" -eq 0 ] && pass "no error box" || fail "$boxes error box(es) shown"
 # The 48 MiB that cannot fit are refused before their first byte: the
 # drive never fills for them.
-kill "$sampler" 2>/dev/null; wait "$sampler" 2>/dev/null
+touch "$WORK/sampler_stop"; wait "$sampler" 2>/dev/null
 least=$(cat "$WORK/least_free" 2>/dev/null)
-[ -z "$least" ] || [ "$least" -gt $((1024 * 1024)) ] && pass "D: never filled (least free: ${least:-?} bytes)" \
+[ -n "$least" ] && [ "$least" -gt $((1024 * 1024)) ] && pass "D: never filled (least free: ${least:-?} bytes)" \
   || fail "D: filled up (least free: $least bytes) though the size was announced"
 stop_all
 
