@@ -17,6 +17,10 @@ if [ "$(git rev-parse --show-toplevel 2>/dev/null)" = "$top" ]; then
   version=$(git describe --tags --always --dirty)
 fi
 echo "release: version $version"
+# objcopy stamps the PE header with this rather than the current time.
+SOURCE_DATE_EPOCH=$(git log -1 --format=%ct 2>/dev/null || echo 0)
+[ "$version" = dev ] && SOURCE_DATE_EPOCH=0
+export SOURCE_DATE_EPOCH
 
 nice -n 19 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake \

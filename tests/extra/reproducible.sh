@@ -50,9 +50,12 @@ import subprocess, sys, zlib
 exe, debug = sys.argv[1], sys.argv[2]
 out = subprocess.run(["i686-w64-mingw32-objdump", "-h", exe], capture_output=True, text=True).stdout
 assert ".debug_info" not in out, "debug sections left in the exe"
-link = subprocess.run(["i686-w64-mingw32-objcopy", "-O", "binary", "--only-section=.gnu_debuglink", exe, "/dev/stdout"],
-                      capture_output=True).stdout
-name, rest = link.split(b"\0", 1)
+import os, tempfile
+with tempfile.TemporaryDirectory() as t:
+    subprocess.run(["i686-w64-mingw32-objcopy", "--dump-section", ".gnu_debuglink=" + t + "/link", exe, t + "/copy"],
+                   check=True)
+    link = open(t + "/link", "rb").read()
+name = link.split(b"\0", 1)[0]
 crc = int.from_bytes(link[len(link) - 4:], "little")
 assert name.decode() == debug.rsplit("/", 1)[1], name
 assert crc == zlib.crc32(open(debug, "rb").read()), "debug file checksum"
