@@ -15,6 +15,7 @@
 #include "app/wait.h"
 #include "app/launcher.h"
 #include "ui/ui.h"
+#include "tarnwick_version.h"
 
 namespace app {
 
@@ -85,12 +86,14 @@ void WaitWithEvents(std::uint32_t ms, platform::Clock& clock, const std::functio
   }
 }
 
-int RunStartup() {
+int RunStartup(void (*afterLogOpened)()) {
   platform::InitRuntime();
   // Beside the program, wherever it was started from: a failed self-install
   // leaves its reason where the player can find it.
   platform::OpenLog(platform::GetRunDirectory() + "\\" + std::string(platform::kLogFileName));
-  platform::Log("Launcher starts: " + platform::GetExePath() + " on " + platform::SystemVersionText());
+  platform::Log("Launcher " TARNWICK_VERSION_TEXT " starts: " + platform::GetExePath() + " on " +
+                platform::SystemVersionText());
+  if (afterLogOpened) afterLogOpened();
   platform::RegisterEndRoutine(&ReleaseGlobalState);
 
   g_state = new GlobalState;

@@ -26,8 +26,11 @@ function(tarnwick_delay_import_lib name out_var)
     list(REMOVE_DUPLICATES exports)
     list(JOIN exports "\n" body)
     file(WRITE ${def} "LIBRARY ${name}.dll\nEXPORTS\n${body}\n")
-    execute_process(COMMAND ${_dlltool} -k --input-def ${def} --output-delaylib ${out} --dllname ${name}.dll
-                    COMMAND_ERROR_IS_FATAL ANY)
+    # dlltool names its symbols after the output path: a relative one keeps
+    # the checkout's folder out of the program.
+    execute_process(COMMAND ${_dlltool} -k --input-def ${name}.def --output-delaylib lib${name}_delay.a
+                            --dllname ${name}.dll
+                    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/delayimp COMMAND_ERROR_IS_FATAL ANY)
   endif()
   set(${out_var} ${out} PARENT_SCOPE)
 endfunction()

@@ -1,5 +1,6 @@
 #include "config/config_check.h"
 
+#include <algorithm>
 #include <set>
 
 #include "config/launcher_config.h"
@@ -22,6 +23,24 @@ const ConfigKey* FindKey(std::string_view name) {
   return nullptr;
 }
 
+// In GBK: trail bytes are never '#', CR or LF, so lines and notes are found
+// byte by byte.
+void DropCommentLines(std::string& gbk) {
+  std::size_t w = 0, from = 0;
+  while (from < gbk.size()) {
+    std::size_t end = gbk.find('\n', from);
+    end = end == std::string::npos ? gbk.size() : end + 1;
+    std::size_t first = from;
+    while (first < end && (gbk[first] == ' ' || gbk[first] == '\t')) ++first;
+    if (first == end || gbk[first] != '#') {
+      if (w != from) std::copy(gbk.begin() + from, gbk.begin() + end, gbk.begin() + w);
+      w += end - from;
+    }
+    from = end;
+  }
+  gbk.resize(w);
+}
+
 }  // namespace
 
 std::string OperatorTextToUtf8(std::string_view raw) {
@@ -39,7 +58,10 @@ OperatorGbk OperatorTextToGbk(std::string_view raw) {
   OperatorGbk result;
   std::size_t bad = std::string_view::npos;
   result.gbk = platform::Utf8ToGbk(text, nullptr, &bad);
-  if (bad == std::string_view::npos) return result;
+  if (bad == std::string_view::npos) {
+    DropCommentLines(result.gbk);
+    return result;
+  }
   std::size_t lineStart = 0;
   result.line = 1;
   for (std::size_t i = 0; i < bad; ++i) {

@@ -22,7 +22,9 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data);
 std::string OperatorTextToUtf8(std::string_view raw);
 
 // An operator's text file as the GBK bytes to encipher, or where the first
-// character is that GBK cannot hold (1-based; column in characters).
+// character is that GBK cannot hold (1-based; column in characters). Lines
+// whose first non-blank character is '#' are the operator's notes: they are
+// left out, line end and all, so the launcher never reads them.
 struct OperatorGbk {
   std::string gbk;
   std::size_t line = 0;  // 0: every character converted

@@ -1,12 +1,15 @@
 // The Windows program entry.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <cstdlib>
 #include <new>
 #include <string>
+#include <string_view>
 
 #include "platform/system.h"
 #include "app/startup.h"
+#include "app/win32/crash_dump.h"
 
 #ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
 #define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
@@ -29,10 +32,31 @@ void RestrictDllSearch() {
   ::SetDllDirectoryW(L"");
 }
 
+#ifdef TARNWICK_TEST_HOOKS
+// Test builds only: "--crash-for-test" faults on purpose once the log is
+// open, so a test can watch the crash report end to end.
+int* volatile g_nowhere = nullptr;
+void CrashForTest() { *g_nowhere = 1; }
+
+bool HasSwitch(const wchar_t* name) {
+  int n = 0;
+  LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &n);
+  if (!argv) return false;
+  bool found = false;
+  for (int i = 1; i < n; ++i) found = found || std::wstring_view(argv[i]) == name;
+  ::LocalFree(argv);
+  return found;
+}
+#endif
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   RestrictDllSearch();
+  app::win32::InstallCrashDump();
+#ifdef TARNWICK_TEST_HOOKS
+  if (HasSwitch(L"--crash-for-test")) platform::ExitProgram(app::RunStartup(&CrashForTest));
+#endif
   platform::ExitProgram(app::RunStartup());
 }
 

@@ -10,7 +10,11 @@ if(WIN32)
   # The resource script names its icon and manifest relative to its folder.
   target_include_directories(TarnwickLauncher PRIVATE ${CMAKE_SOURCE_DIR}/app/win32)
   set_property(SOURCE ${CMAKE_SOURCE_DIR}/app/win32/launcher.rc APPEND PROPERTY OBJECT_DEPENDS
-    ${CMAKE_SOURCE_DIR}/app/win32/launcher.ico ${CMAKE_SOURCE_DIR}/app/win32/launcher.manifest)
+    ${CMAKE_SOURCE_DIR}/app/win32/launcher.ico ${CMAKE_SOURCE_DIR}/app/win32/launcher.manifest
+    ${CMAKE_BINARY_DIR}/generated/tarnwick_version.h)
+  if(TARNWICK_TEST_HOOKS)
+    target_compile_definitions(TarnwickLauncher PRIVATE TARNWICK_TEST_HOOKS)
+  endif()
   set_target_properties(TarnwickLauncher PROPERTIES OUTPUT_NAME TarnwickLauncher)
   add_test(NAME launcher_imports COMMAND ${CMAKE_SOURCE_DIR}/tests/check_imports.sh $<TARGET_FILE:TarnwickLauncher>)
 endif()

@@ -160,6 +160,13 @@ TEST(ConfigCheck, OperatorTextNamesLineAndColumnOfTheFirstNonGbkCharacter) {
     EXPECT_EQ(g.column, r.column) << r.raw;
   }
   EXPECT_EQ(config::OperatorTextToGbk("k=中\n").gbk, "k=\xD6\xD0\n");
+  // Notes are left out with their line ends; a '#' inside a value stays.
+  EXPECT_EQ(config::OperatorTextToGbk("# 说明\r\nk=中#1\n  \t#a=b\n\n#\nj=2\n# end").gbk, "k=\xD6\xD0#1\n\nj=2\n");
+  EXPECT_EQ(config::OperatorTextToGbk("\xEF\xBB\xBF#x\nk=v").gbk, "k=v");
+  // A note's character GBK lacks is still named where it lies.
+  config::OperatorGbk noted = config::OperatorTextToGbk("#a\n#\xF0\x9D\x84\x9E\n");
+  EXPECT_EQ(noted.line, 2u);
+  EXPECT_EQ(noted.column, 2u);
   // Line ends become CR LF in GBK, before enciphering.
   std::string_view plain = "a=\xD6\xD0\r\nb=\r\nc";
   EXPECT_EQ(config::EncipherGbkText("a=\xD6\xD0\nb=\r\nc"),

@@ -22,6 +22,12 @@ assert plain == "主页地址编辑框=http://h/\r\nLOGO素材地址编辑框=x=
 PY
 run check "$t/out.dat" > "$t/check.txt"; [ $? -eq 1 ] || fail "check of an incomplete file must exit 1"
 grep -q 'missing key' "$t/check.txt" || fail "missing keys not flagged"
+# Notes ('#' lines) are not enciphered: decode gives the keys only.
+{ printf '# 说明=不是键\n'; cat "$t/in.txt"; printf '  # 结尾\n'; } > "$t/noted.txt"
+run encode "$t/noted.txt" "$t/noted.dat" || fail "encode with notes"
+run decode "$t/noted.dat" | tr -d '\r' | cmp -s - "$t/in.txt" || fail "notes were enciphered"
+v=$(run --version) || fail "--version"
+echo "$v" | grep -qE '^tarnwick-config [^ ]+$' || fail "--version prints '$v'"
 cp "$t/in.txt" "$t/keep.txt"
 run encode "$t/keep.txt" "$t/keep.txt"; [ $? -eq 2 ] || fail "encode over its input must refuse with 2"
 cmp -s "$t/keep.txt" "$t/in.txt" || fail "input was overwritten"

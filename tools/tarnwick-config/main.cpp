@@ -10,6 +10,7 @@
 #include "platform/fs.h"
 #include "platform/system.h"
 #include "platform/text_codec.h"
+#include "tarnwick_version.h"
 
 namespace {
 
@@ -20,7 +21,8 @@ int Usage() {
       "                                    key=value text (UTF-8 or GBK) -> enciphered 配置文件.dat;\n"
       "                                    --force replaces a read-only DAT\n"
       "  tarnwick-config decode DAT        print the deciphered text as UTF-8\n"
-      "  tarnwick-config check DAT         list the 30 keys and flag what the launcher would misread\n",
+      "  tarnwick-config check DAT         list the 30 keys and flag what the launcher would misread\n"
+      "  tarnwick-config --version         print the version\n",
       stderr);
   return 2;
 }
@@ -136,6 +138,10 @@ int main(int argc, char** argv) {
     }
     if (rest.size() == 2) return Encode(rest[0], rest[1], force);
     return Usage();
+  }
+  if (args.size() == 2 && args[1] == "--version") {
+    Print("tarnwick-config " TARNWICK_VERSION_TEXT "\n");
+    return 0;
   }
   if (args.size() == 3 && args[1] == "decode") return Decode(args[2]);
   if (args.size() == 3 && args[1] == "check") return Check(args[2]);
