@@ -110,9 +110,9 @@ class Handler(BaseHTTPRequestHandler):
             if_range = self.headers.get("If-Range")
             current = if_range is None or if_range.strip() in (
                 ('"%s"' % etag) if etag is not None else None, LAST_MODIFIED)
-            spec = want.strip()
-            if current and spec.startswith("bytes=") and "," not in spec:
-                first, _, last = spec[6:].partition("-")
+            asked = want.strip()
+            if current and asked.startswith("bytes=") and "," not in asked:
+                first, _, last = asked[6:].partition("-")
                 if first.strip().isdigit():
                     start = int(first)
                     if start >= size:
