@@ -1,7 +1,9 @@
 # Loopback servers for the download tests, started and stopped around `unit`
 # as a CTest fixture. The native and the Windows build use separate ports so
 # that both runs can go at once.
-if(WIN32)
+# -DTARNWICK_TEST_PORT_BASE=N moves them, for a second checkout on the same machine.
+if(DEFINED TARNWICK_TEST_PORT_BASE)
+elseif(WIN32)
   set(TARNWICK_TEST_PORT_BASE 18710)
 else()
   set(TARNWICK_TEST_PORT_BASE 18700)
