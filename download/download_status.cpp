@@ -20,6 +20,8 @@ std::string ReasonText(FailReason reason, std::int32_t httpStatus, std::int64_t 
     case FailReason::Cancelled: return "已取消";
     case FailReason::SizeChanged: return "服务器上的文件已改变";
     case FailReason::Protocol: return "服务器响应无效";
+    case FailReason::SizeMismatch: return "大小不符";
+    case FailReason::HashMismatch: return "校验失败";
   }
   return {};
 }

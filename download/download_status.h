@@ -12,6 +12,7 @@ enum DownloadStatus : std::int32_t {
   kFinished = 3,  // the last report of every task that ran
   kFailed = -1,   // a failure was detected; Finished follows
   kRetrying = 4,  // a transient fault: the next attempt starts after retryInMs
+  kVerifying = 5,  // every byte is there; its SHA-256 is being checked
 };
 
 // Why a download failed (or is about to be tried again).
@@ -28,6 +29,8 @@ enum class FailReason : std::int32_t {
   Cancelled,    // stopped by its owner
   SizeChanged,  // the file on the server changed size while resuming
   Protocol,     // a malformed response or a refused redirect
+  SizeMismatch,  // announced or received size is not the configured one
+  HashMismatch,  // the whole file's SHA-256 is not the configured one
 };
 
 // The reason as the player reads it: "服务器返回 404", "连接中断"...

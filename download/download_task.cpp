@@ -152,58 +152,152 @@ void DownloadTask::Run() {
   // An empty address or path, or a name that is not a plain file name in its
   // folder, fails before anything touches the disk.
   if (!url_.empty() && !filePath_.empty() && platform::IsSafePath(filePath_)) {
-    platform::Log("download " + url_ + " -> " + filePath_);
-    std::mt19937 jitter(std::random_device{}());
-    int startOvers = 0;
-    for (int attempt = 1;; ++attempt) {
-      bool created = false;
-      last = Transfer(created);
-      fileCreated = fileCreated || created;
-      if (last.outcome == Outcome::Complete) break;
-      if (last.outcome == Outcome::More && !stop_.Signalled()) {
-        --attempt;  // not a fault: the next range of the same file
-        continue;
-      }
-      if (stop_.Signalled()) {
-        last.reason = FailReason::Cancelled;
+    addresses_.assign(1, url_);
+    for (const std::string& spare : options_.mirrors)
+      if (!spare.empty() && std::find(addresses_.begin(), addresses_.end(), spare) == addresses_.end())
+        addresses_.push_back(spare);
+    for (std::size_t i = 0; i < addresses_.size(); ++i) {
+      url_ = addresses_[i];
+      if (i > 0) platform::Log("download " + filePath_ + ": trying spare address " + url_);
+      last = FetchWithRetries(fileCreated);
+      if (last.outcome == Outcome::Complete || stop_.Signalled()) break;
+      // Faults of this machine follow the file to every host.
+      if (last.reason == FailReason::DiskFull || last.reason == FailReason::WriteError ||
+          last.reason == FailReason::Cancelled || last.reason == FailReason::BadName)
         break;
-      }
-      if (last.startOver && ++startOvers <= 2) {  // not a fault of the network: no attempt spent
-        DiscardPart();
-        --attempt;
-        continue;
-      }
-      const bool transient =
-          last.reason == FailReason::Connect || last.reason == FailReason::Broken ||
-          last.reason == FailReason::Stall ||
-          (last.reason == FailReason::HttpStatus &&
-           (last.httpStatus >= 500 || last.httpStatus == 408 || last.httpStatus == 429));
-      if (!transient || attempt >= options_.maxAttempts) break;
-      // 1, 2, 4, 8, 16 s, each up to a quarter longer, so that many players
-      // cut off together do not come back together.
-      int wait = options_.retryBaseMs << (attempt - 1);
-      wait += static_cast<int>(std::uniform_int_distribution<int>(0, wait / 4)(jitter));
-      if (last.retryAfterMs > 0) wait = std::min(last.retryAfterMs, kMaxRetryAfterMs);
-      {
-        std::lock_guard<std::mutex> guard(reasonMutex_);
-        reason_ = last;
-        retryInMs_ = wait;
-        attempt_ = attempt + 1;
-      }
-      platform::Log("download " + url_ + ": " + ReasonText(last.reason, last.httpStatus) + ", retry " +
-                    std::to_string(attempt + 1) + " in " + std::to_string(wait) + " ms");
-      if (callback_) {
-        reports_.WaitIdle();  // Started before Retrying
-        ReportOnFreshThread(kRetrying);
-      }
-      if (stop_.WaitFor(wait)) {
-        last = Attempt{};
-        last.reason = FailReason::Cancelled;
-        break;
-      }
     }
   }
   CommonEnd(last, fileCreated);
+}
+
+bool DownloadTask::IsOurAddress(const std::string& url) const {
+  return std::find(addresses_.begin(), addresses_.end(), url) != addresses_.end();
+}
+
+DownloadTask::Attempt DownloadTask::FetchWithRetries(bool& fileCreated) {
+  Attempt last;
+  platform::Log("download " + url_ + " -> " + filePath_);
+  std::mt19937 jitter(std::random_device{}());
+  int startOvers = 0;
+  bool hashRetried = false;
+  for (int attempt = 1;; ++attempt) {
+    bool created = false;
+    last = Transfer(created);
+    fileCreated = fileCreated || created;
+    if (last.outcome == Outcome::Complete) {
+      last = VerifyAndPublish();
+      if (last.outcome == Outcome::Complete) break;
+      if (last.reason == FailReason::HashMismatch && !hashRetried && !stop_.Signalled()) {
+        // A stale copy on the way may have been served once: once more from
+        // the first byte, then the file has failed.
+        hashRetried = true;
+        --attempt;
+        continue;
+      }
+      if (stop_.Signalled()) last.reason = FailReason::Cancelled;
+      break;
+    }
+    if (last.outcome == Outcome::More && !stop_.Signalled()) {
+      --attempt;  // not a fault: the next range of the same file
+      continue;
+    }
+    if (stop_.Signalled()) {
+      last.reason = FailReason::Cancelled;
+      break;
+    }
+    if (last.startOver && ++startOvers <= 2) {  // not a fault of the network: no attempt spent
+      DiscardPart();
+      --attempt;
+      continue;
+    }
+    const bool transient =
+        last.reason == FailReason::Connect || last.reason == FailReason::Broken ||
+        last.reason == FailReason::Stall ||
+        (last.reason == FailReason::HttpStatus &&
+         (last.httpStatus >= 500 || last.httpStatus == 408 || last.httpStatus == 429));
+    if (!transient || attempt >= options_.maxAttempts) break;
+    // 1, 2, 4, 8, 16 s, each up to a quarter longer, so that many players
+    // cut off together do not come back together.
+    int wait = options_.retryBaseMs << (attempt - 1);
+    wait += static_cast<int>(std::uniform_int_distribution<int>(0, wait / 4)(jitter));
+    if (last.retryAfterMs > 0) wait = std::min(last.retryAfterMs, kMaxRetryAfterMs);
+    {
+      std::lock_guard<std::mutex> guard(reasonMutex_);
+      reason_ = last;
+      retryInMs_ = wait;
+      attempt_ = attempt + 1;
+    }
+    platform::Log("download " + url_ + ": " + ReasonText(last.reason, last.httpStatus) + ", retry " +
+                  std::to_string(attempt + 1) + " in " + std::to_string(wait) + " ms");
+    if (callback_) {
+      reports_.WaitIdle();  // Started before Retrying
+      ReportOnFreshThread(kRetrying);
+    }
+    if (stop_.WaitFor(wait)) {
+      last = Attempt{};
+      last.reason = FailReason::Cancelled;
+      break;
+    }
+  }
+  return last;
+}
+
+DownloadTask::Attempt DownloadTask::VerifyAndPublish() {
+  Attempt bad;
+  std::optional<std::uint64_t> size = platform::FileSizeOf(tempPath_);
+  if (!size) {
+    bad.reason = FailReason::WriteError;
+    return bad;
+  }
+  if (options_.expectedSize >= 0 && static_cast<std::int64_t>(*size) != options_.expectedSize) {
+    platform::Log("download " + url_ + ": " + std::to_string(*size) + " bytes, expected " +
+                  std::to_string(options_.expectedSize));
+    DiscardPart();
+    bad.reason = FailReason::SizeMismatch;
+    return bad;
+  }
+  if (options_.expectedSha256) {
+    platform::Sha256Digest digest{};
+    bool have = false;
+    if (streamHash_ && hashedTo_ == static_cast<std::int64_t>(*size)) {
+      have = streamHash_->Final(digest);
+    }
+    streamHash_.reset();
+    if (!have) {
+      // Ranges came out of order, or from an earlier run: one pass over the file.
+      if (callback_) {
+        reports_.WaitIdle();
+        ReportOnFreshThread(kVerifying);
+      }
+      platform::HashFileResult r =
+          platform::HashFile(tempPath_, digest, [this](std::uint64_t) { return !stop_.Signalled(); });
+      if (r == platform::HashFileResult::Stopped) {
+        bad.reason = FailReason::Cancelled;
+        return bad;  // the part and its state stay for the next attempt
+      }
+      if (r != platform::HashFileResult::Ok) {
+        bad.reason = FailReason::WriteError;
+        return bad;
+      }
+    }
+    if (digest != *options_.expectedSha256) {
+      platform::Log("download " + url_ + ": SHA-256 " + platform::DigestToHex(digest) + ", expected " +
+                    platform::DigestToHex(*options_.expectedSha256));
+      DiscardPart();
+      bad.reason = FailReason::HashMismatch;
+      return bad;
+    }
+  }
+  if (options_.publish) {
+    if (!platform::MoveFileReplace(tempPath_, filePath_)) {
+      bad.reason = FailReason::WriteError;
+      return bad;
+    }
+    (void)platform::DeleteFileAt(ResumeStatePath(tempPath_));
+  }
+  Attempt ok;
+  ok.outcome = Outcome::Complete;
+  return ok;
 }
 
 DownloadTask::Attempt DownloadTask::TransportFailure(platform::HttpTransport& t) const {
@@ -246,7 +340,7 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   // A part kept by an earlier attempt of this address, whole up to its state.
   std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
   std::optional<std::uint64_t> keptSize = platform::FileSizeOf(tempPath_);
-  if (kept && (kept->url != url_ || kept->validator.empty() || kept->total <= 0 || kept->done <= 0 || !keptSize ||
+  if (kept && (!IsOurAddress(kept->url) || kept->validator.empty() || kept->total <= 0 || kept->done <= 0 || !keptSize ||
                *keptSize < static_cast<std::uint64_t>(kept->done)))
     kept.reset();
 
@@ -299,6 +393,12 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   } else {
     totalBytes_ = announced > 0 ? announced : 0;
   }
+  if (options_.expectedSize >= 0 && totalBytes_.load() > 0 && totalBytes_.load() != options_.expectedSize) {
+    platform::Log("download " + url_ + ": announces " + std::to_string(totalBytes_.load()) + " bytes, expected " +
+                  std::to_string(options_.expectedSize));
+    fail.reason = FailReason::SizeMismatch;
+    return fail;
+  }
   validator_ = t->ResponseHeader("ETag");
   if (validator_.empty()) validator_ = t->ResponseHeader("Last-Modified");
   // Where this request stops: a ranged answer of a resumable file is read
@@ -342,6 +442,13 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   if (resumeFrom == 0) (void)platform::DeleteFileAt(ResumeStatePath(tempPath_));
   file.Reserve(totalBytes_.load() - resumeFrom);
   written_ = resumeFrom;
+  // Bytes that arrive in order from the first one are hashed on the way; a
+  // resume within this run continues where the hash stands.
+  if (options_.expectedSha256 && (resumeFrom == 0 || !streamHash_ || hashedTo_ != resumeFrom)) {
+    streamHash_.reset();
+    if (resumeFrom == 0) streamHash_.emplace();
+    hashedTo_ = 0;
+  }
   std::int64_t savedAt = resumeFrom;
   SaveResumeState(resumeFrom);
   if (resumeFrom > 0)
@@ -363,6 +470,10 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
 
   auto writeOut = [&](const std::uint8_t* data, std::uint32_t n) {
     if (!file.Write(data, n)) return false;
+    if (streamHash_ && hashedTo_ == written_) {
+      streamHash_->Update(data, n);
+      hashedTo_ += n;
+    }
     written_ += n;
     if (written_ - savedAt >= kResumeSaveBytes) {
       SaveResumeState(written_);
@@ -461,15 +572,8 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
     }
     return a;
   }
-  if (options_.publish) {
-    if (!platform::MoveFileReplace(tempPath_, filePath_)) {
-      fail.reason = FailReason::WriteError;
-      return fail;
-    }
-    (void)platform::DeleteFileAt(ResumeStatePath(tempPath_));
-  } else {
-    SaveResumeState(written_);
-  }
+  // Kept with its state until verified and published.
+  SaveResumeState(written_);
   Attempt ok;
   ok.outcome = Outcome::Complete;
   return ok;

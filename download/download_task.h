@@ -8,8 +8,10 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "download/completion_event.h"
 #include "download/critical_lock.h"
@@ -21,6 +23,7 @@
 #include "download/ticker_thread.h"
 #include "platform/clock.h"
 #include "platform/http_transport.h"
+#include "platform/sha256.h"
 
 namespace download {
 
@@ -36,6 +39,14 @@ struct TaskOptions {
   // WinHTTP response ends at 2^31-1 bytes under Wine, so a larger file is
   // fetched in ranges below that.
   std::int64_t maxRequestBytes = std::int64_t{1} << 30;
+  // What the operator says the file is. Another announced or received size
+  // fails it (SizeMismatch); another SHA-256 discards it, fetches it once
+  // more from the first byte, and then fails it (HashMismatch).
+  std::int64_t expectedSize = -1;
+  std::optional<platform::Sha256Digest> expectedSha256;
+  // Spare addresses, in order, for when an address fails for good or runs
+  // out of retries.
+  std::vector<std::string> mirrors;
 };
 
 class DownloadTask {
@@ -110,6 +121,13 @@ class DownloadTask {
   bool StartLocked(const std::string& url, const std::string& filePath, ProgressCallback cb, std::int32_t userData,
                    std::shared_ptr<CompletionEvent> done);
   void Run();
+  // The attempts at url_, with retries, ending with a verified file.
+  Attempt FetchWithRetries(bool& fileCreated);
+  // Size and hash of the complete part, then its publication.
+  Attempt VerifyAndPublish();
+  // A kept part may continue from any of this task's addresses: If-Range
+  // makes the server prove it is the same file.
+  bool IsOurAddress(const std::string& url) const;
   // One request: resumes the kept part when it can, reads the body into it.
   // fileCreated tells whether the temporary file is this task's.
   Attempt Transfer(bool& fileCreated);
@@ -133,7 +151,11 @@ class DownloadTask {
   TransportFactory transports_;
   std::function<bool()> threadSeam_;
   TaskOptions options_;  // transient faults are tried again after 1, 2, 4, 8, 16 s
+  std::vector<std::string> addresses_;  // the address, then the spare ones
   std::string validator_;      // of the response being written
+  // SHA-256 of bytes [0, hashedTo_) of the part, while they arrive in order.
+  std::optional<platform::Sha256> streamHash_;
+  std::int64_t hashedTo_ = 0;
   std::int64_t written_ = 0;   // bytes of the part on disk, the resumed ones included
   bool startedReported_ = false;
   std::mutex reasonMutex_;     // guards reason_

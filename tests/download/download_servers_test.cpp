@@ -13,6 +13,7 @@
 
 #include "download/download_task.h"
 #include "platform/fs.h"
+#include "platform/sha256.h"
 #include "support/download_support.h"
 #include "support/temp_dir.h"
 
@@ -322,6 +323,111 @@ TEST(DownloadServers, LargeFilesComeInRangesBelowTheRequestLimit) {
   EXPECT_EQ(Download(Fault("/count?key=" + key)).file, "4");
   // Without a validator or a range the rest could not be matched: one answer, read whole.
   ExpectComplete(Download(Fault("/nolength?size=300001"), 0, {}, small), 300001, 0);
+}
+
+platform::Sha256Digest DigestOf(const std::string& bytes) {
+  platform::Sha256 h;
+  h.Update(bytes);
+  platform::Sha256Digest d{};
+  EXPECT_TRUE(h.Final(d));
+  return d;
+}
+
+TaskOptions Checked(std::int64_t size, std::optional<platform::Sha256Digest> sha, std::vector<std::string> mirrors = {},
+                    int attempts = 1) {
+  TaskOptions o{attempts, 50, true};
+  o.expectedSize = size;
+  o.expectedSha256 = sha;
+  o.mirrors = std::move(mirrors);
+  return o;
+}
+
+std::int64_t Requests(const std::string& key) { return std::stoll(Download(Fault("/count?key=" + key)).file); }
+
+TEST(DownloadServers, ConfiguredSizeAndHashDecideWhatIsPublished) {
+  const std::int64_t n = 300001;
+  const platform::Sha256Digest good = DigestOf(std::string(CounterPattern(n).begin(), CounterPattern(n).end()));
+  platform::Sha256Digest wrong = good;
+  wrong[31] ^= 1;
+
+  // Right size and hash, streamed in order and in request-sized ranges.
+  ExpectComplete(Download(Fault("/file?size=300001&etag=h"), 0, {}, Checked(n, good)), n, n);
+  TaskOptions ranged = Checked(n, good);
+  ranged.maxRequestBytes = 100000;
+  ExpectComplete(Download(Fault("/file?size=300001&etag=h"), 0, {}, ranged), n, n);
+  // A hash without a size.
+  ExpectComplete(Download(Fault("/file?size=300001&etag=h"), 0, {}, Checked(-1, good)), n, n);
+
+  // An announced size other than the configured one fails at once, before
+  // any byte is kept; so does a body without a length that ends at another size.
+  std::string key = Key("size");
+  Outcome announced = Download(Fault("/file?size=300001&etag=h&key=" + key), 0, {}, Checked(n + 1, {}, {}, 6));
+  ExpectFailed(announced);
+  EXPECT_EQ(announced.failure.reason, FailReason::SizeMismatch);
+  EXPECT_TRUE(announced.retries.empty());
+  EXPECT_EQ(Requests(key), 1);
+  Outcome received = Download(Fault("/nolength?size=300001"), 0, {}, Checked(n - 1, {}));
+  ExpectFailed(received);
+  EXPECT_EQ(received.failure.reason, FailReason::SizeMismatch);
+
+  // The wrong bytes (a stale copy, or a portal's page with 200): fetched
+  // once more from the first byte, then failed, and nothing is kept.
+  key = Key("hash");
+  Outcome bad = Download(Fault("/file?size=300001&etag=h&key=" + key), 0, {}, Checked(n, wrong, {}, 6));
+  ExpectFailed(bad);
+  EXPECT_EQ(bad.failure.reason, FailReason::HashMismatch);
+  EXPECT_EQ(Requests(key), 2);
+  EXPECT_TRUE(bad.retries.empty());
+}
+
+TEST(DownloadServers, APartKeptFromAnEarlierRunIsHashedWholeBeforeItIsPublished) {
+  const std::int64_t n = 400000;
+  const std::string body(CounterPattern(n).begin(), CounterPattern(n).end());
+  platform::Sha256Digest wrong = DigestOf(body);
+  wrong[0] ^= 0x80;
+  for (bool right : {true, false}) {
+    testing_support::TempDir keep;
+    const std::string url = Fault("/file?size=400000&etag=k&resets=1&key=" + Key("kept"));
+    ExpectFailed(Download(url, 0, {}, {1, 50, true}, keep.path()), {}, /*kept=*/true);
+    Outcome o = Download(url, 0, {}, Checked(n, right ? DigestOf(body) : wrong), keep.path());
+    if (right) {
+      ExpectComplete(o, n, n);
+      // The kept half was not in the stream: one pass over the file, announced.
+      EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kVerifying), 1);
+    } else {
+      ExpectFailed(o);
+      EXPECT_EQ(o.failure.reason, FailReason::HashMismatch);
+    }
+  }
+}
+
+TEST(DownloadServers, SpareAddressesServeWhatTheMainOneCannot) {
+  const std::int64_t n = 300000;
+  const std::string down = "http://127.0.0.1:" + std::to_string(testing_support::TestPortBase() + 9) + "/x.bin";
+  const std::string good = Fault("/file?size=300000&etag=m");
+  // Down, 404, or the wrong bytes: the spare address serves the file.
+  ExpectComplete(Download(down, 0, {}, Checked(n, {}, {good})), n, n);
+  ExpectComplete(Download(Fault("/file?size=300000&status=404"), 0, {}, Checked(-1, {}, {good})), n, n);
+  const platform::Sha256Digest sha = DigestOf(std::string(CounterPattern(n).begin(), CounterPattern(n).end()));
+  ExpectComplete(Download(Fault("/nolength?size=299999"), 0, {}, Checked(-1, sha, {good})), n, n);
+  // Every address failing: the reason is the last address's.
+  Outcome all = Download(Fault("/file?size=300000&status=404"), 0, {}, Checked(-1, {}, {down}));
+  ExpectFailed(all);
+  EXPECT_EQ(all.failure.reason, FailReason::Connect);
+
+  // A part kept from the main host continues from a spare one only when the
+  // validators agree; another ETag starts the file over, byte-exact.
+  for (const char* etag : {"same", "other"}) {
+    testing_support::TempDir keep;
+    const std::string key = Key(etag);
+    ExpectFailed(Download(Fault("/file?size=300000&etag=same&resets=1&key=main" + key), 0, {}, {1, 50, true},
+                          keep.path()),
+                 {}, /*kept=*/true);
+    Outcome o = Download(down, 0, {}, Checked(n, sha, {Fault(std::string("/file?size=300000&etag=") + etag +
+                                                            "&key=spare" + key)}),
+                         keep.path());
+    ExpectComplete(o, n, n);
+  }
 }
 
 // Byte at of the servers' counter pattern, without building the whole body.
