@@ -1,4 +1,4 @@
-# Delay-loaded import libraries: gdiplus and winhttp are not among the
+# Delay-loaded import libraries: gdiplus, winhttp and bcrypt are not among the
 # system's known DLLs, so a static import would be looked for beside the exe
 # (a download folder) before the entry point can restrict the search path.
 # Loading them on first use lets wWinMain limit the search to System32 first.
@@ -36,7 +36,7 @@ function(tarnwick_delay_import_lib name out_var)
 endfunction()
 
 set(TARNWICK_DELAY_LIBS "")
-foreach(lib gdiplus winhttp)
+foreach(lib gdiplus winhttp bcrypt)
   tarnwick_delay_import_lib(${lib} _path)
   list(APPEND TARNWICK_DELAY_LIBS ${_path})
 endforeach()
