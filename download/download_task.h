@@ -43,10 +43,10 @@ struct TaskOptions {
   // fails it (SizeMismatch); another SHA-256 discards it, fetches it once
   // more from the first byte, and then fails it (HashMismatch).
   std::int64_t expectedSize = -1;
-  std::optional<platform::Sha256Digest> expectedSha256;
+  std::optional<platform::Sha256Digest> expectedSha256{};
   // Spare addresses, in order, for when an address fails for good or runs
   // out of retries.
-  std::vector<std::string> mirrors;
+  std::vector<std::string> mirrors{};
 };
 
 class DownloadTask {

@@ -31,8 +31,22 @@ InstallJob::InstallJob(ui::Ui& ui, config::Versions& versions) : ui_(ui), versio
 void InstallJob::SetRetryPolicy(int maxAttempts, int retryBaseMs) {
   // Both files stay ".part" until both are whole: the program file is
   // published last, so an interrupted install never looks installed.
-  registry_->SetTaskOptions({maxAttempts, retryBaseMs, false});
+  taskOptions_.maxAttempts = maxAttempts;
+  taskOptions_.retryBaseMs = retryBaseMs;
+  taskOptions_.publish = false;
+  registry_->SetTaskOptions(taskOptions_);
 }
+
+namespace {
+
+download::TaskOptions WithIntegrity(download::TaskOptions options, const config::FileIntegrity& stated) {
+  if (stated.size) options.expectedSize = static_cast<std::int64_t>(*stated.size);
+  options.expectedSha256 = stated.sha256;
+  options.mirrors = stated.mirrors;
+  return options;
+}
+
+}  // namespace
 
 InstallJob::~InstallJob() {
   // Work already posted for this job finds it gone; then the running
@@ -65,6 +79,8 @@ void InstallJob::InstallVersion(const std::string& displayName) {
 
   InstallJobState fresh;
   fresh.selectedVersionName = displayName;
+  // Copied: the window keeps running events before the tasks start.
+  const config::FileIntegrity dataStated = version.dataIntegrity, programStated = version.programIntegrity;
   fresh.dataUrl = version.dataDownloadUrl;
   fresh.programUrl = version.programDownloadUrl;
   fresh.dataFilePath = paths.dataPath;
@@ -98,7 +114,8 @@ void InstallJob::InstallVersion(const std::string& displayName) {
   const std::uint64_t generation = generation_;
   std::shared_ptr<ui::Dispatcher> dispatcher = ui_.dispatcher();
   std::weak_ptr<int> alive = alive_;
-  auto start = [&](std::int32_t taskId, const std::string& url, const std::string& path) {
+  auto start = [&](std::int32_t taskId, const std::string& url, const std::string& path,
+                   const config::FileIntegrity& stated) {
     // An empty address would never report: that file has failed already.
     if (url.empty()) {
       MarkFailedAtOnce(taskId);
@@ -114,11 +131,12 @@ void InstallJob::InstallVersion(const std::string& displayName) {
         if (alive.lock()) TaskEnded(generation, taskId);
       });
     };
-    if (registry_->StartDownloadTask(url, path, std::move(callback), taskId, std::move(ended)) != kTaskStarted)
+    if (registry_->StartDownloadTask(url, path, std::move(callback), taskId, std::move(ended),
+                                     WithIntegrity(taskOptions_, stated)) != kTaskStarted)
       MarkFailedAtOnce(taskId);
   };
-  start(kDataTaskId, job_.dataUrl, job_.dataFilePath);
-  start(kProgramTaskId, job_.programUrl, job_.programFilePath);
+  start(kDataTaskId, job_.dataUrl, job_.dataFilePath, dataStated);
+  start(kProgramTaskId, job_.programUrl, job_.programFilePath, programStated);
   CheckCompletion();
 }
 
@@ -183,6 +201,11 @@ void InstallJob::OnInstallProgress(const download::ProgressReport& r) {
                 "文件" + std::to_string(r.userData) + " " + download::ReasonText(r.reason, r.httpStatus) + "，" +
                     std::to_string(seconds) + " 秒后重试（第 " + std::to_string(r.attempt) + " 次）");
     ui_.SetTaskbarProgress(kMain, {ui::TaskbarState::Paused, ui_.Taskbar(kMain).done, kBarMaximum});
+    return;
+  }
+  if (r.status == download::kVerifying && total) {
+    // Overwritten by the next Progress line, or by the end.
+    ui_.SetText(kMain, ui::kProgressLine, "文件" + std::to_string(r.userData) + " 校验中...");
     return;
   }
   DisplayUpdate display = ComputeDisplay(r.userData, r.status, r.speed, job_.sumDone, job_.sumTotal);

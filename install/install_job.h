@@ -9,6 +9,7 @@
 
 #include "config/versions.h"
 #include "download/download_status.h"
+#include "download/download_task.h"
 #include "install/task_registry.h"
 #include "ui/ui.h"
 
@@ -88,6 +89,7 @@ class InstallJob {
   // Posted work checks this on the window thread: gone means the job is.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   std::unique_ptr<TaskRegistry> registry_ = std::make_unique<TaskRegistry>();
+  download::TaskOptions taskOptions_;  // the retry policy; each file adds what the operator states about it
 };
 
 }  // namespace install

@@ -51,7 +51,7 @@ void TaskRegistry::SetThreadLauncher(ThreadLauncher launcher) {
 
 int TaskRegistry::StartDownloadTask(const std::string& url, const std::string& filePath,
                                     download::ProgressCallback callback, std::int32_t taskNumber,
-                                    std::function<void()> onEnded) {
+                                    std::function<void()> onEnded, std::optional<download::TaskOptions> options) {
   // Held across the thread's creation and the append, so the thread, which
   // unregisters under the same lock, always finds its record.
   std::lock_guard<download::CriticalLock> guard(shared_->lock);
@@ -66,9 +66,10 @@ int TaskRegistry::StartDownloadTask(const std::string& url, const std::string& f
   record.id = shared_->nextId++;
   // The thread gets its own copies of every argument.
   auto body = [shared = shared_, id = record.id, url, filePath, callback = std::move(callback), taskNumber,
-               completion = record.completion, onEnded = std::move(onEnded)]() mutable {
+               completion = record.completion, onEnded = std::move(onEnded),
+               options = std::move(options)]() mutable {
     DownloadTaskThread(std::move(shared), id, std::move(url), std::move(filePath), std::move(callback), taskNumber,
-                       std::move(completion), std::move(onEnded));
+                       std::move(completion), std::move(onEnded), std::move(options));
   };
   // A record without a thread would never be removed: keep none.
   if (!shared_->launcher(record.thread, std::move(body))) return kTaskNoThread;
@@ -89,9 +90,12 @@ bool TaskRegistry::WaitUntilEmpty(int ms) {
 
 void DownloadTaskThread(std::shared_ptr<TaskRegistry::Shared> shared, std::uint64_t recordId, std::string url,
                         std::string filePath, download::ProgressCallback callback, std::int32_t taskNumber,
-                        std::shared_ptr<download::CompletionEvent> completion, std::function<void()> onEnded) {
+                        std::shared_ptr<download::CompletionEvent> completion, std::function<void()> onEnded,
+                        std::optional<download::TaskOptions> options) {
   auto task = std::make_unique<download::DownloadTask>();
-  {
+  if (options) {
+    task->SetOptions(*options);
+  } else {
     std::lock_guard<download::CriticalLock> guard(shared->lock);
     task->SetOptions(shared->options);
   }

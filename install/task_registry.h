@@ -7,6 +7,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -49,9 +50,11 @@ class TaskRegistry {
 
   // Registers a task and starts its thread. onEnded runs on that thread once
   // the task is unregistered and every report of it has been delivered.
+  // options, when given, replace those of SetTaskOptions for this task.
   [[nodiscard]] int StartDownloadTask(const std::string& url, const std::string& filePath,
                                       download::ProgressCallback callback, std::int32_t taskNumber,
-                                      std::function<void()> onEnded = {});
+                                      std::function<void()> onEnded = {},
+                                      std::optional<download::TaskOptions> options = {});
 
   [[nodiscard]] std::size_t Count();
   // True when no task is registered, waiting up to ms for the last to go.
@@ -74,6 +77,7 @@ class TaskRegistry {
 // unregister it, destroy it.
 void DownloadTaskThread(std::shared_ptr<TaskRegistry::Shared> shared, std::uint64_t recordId, std::string url,
                         std::string filePath, download::ProgressCallback callback, std::int32_t taskNumber,
-                        std::shared_ptr<download::CompletionEvent> completion, std::function<void()> onEnded);
+                        std::shared_ptr<download::CompletionEvent> completion, std::function<void()> onEnded,
+                        std::optional<download::TaskOptions> options = {});
 
 }  // namespace install

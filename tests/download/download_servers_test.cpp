@@ -325,6 +325,8 @@ TEST(DownloadServers, LargeFilesComeInRangesBelowTheRequestLimit) {
   ExpectComplete(Download(Fault("/nolength?size=300001"), 0, {}, small), 300001, 0);
 }
 
+std::string Body(std::int64_t n) { return CounterPattern(static_cast<std::size_t>(n)); }
+
 platform::Sha256Digest DigestOf(const std::string& bytes) {
   platform::Sha256 h;
   h.Update(bytes);
@@ -346,15 +348,19 @@ std::int64_t Requests(const std::string& key) { return std::stoll(Download(Fault
 
 TEST(DownloadServers, ConfiguredSizeAndHashDecideWhatIsPublished) {
   const std::int64_t n = 300001;
-  const platform::Sha256Digest good = DigestOf(std::string(CounterPattern(n).begin(), CounterPattern(n).end()));
+  const platform::Sha256Digest good = DigestOf(Body(n));
   platform::Sha256Digest wrong = good;
   wrong[31] ^= 1;
 
-  // Right size and hash, streamed in order and in request-sized ranges.
-  ExpectComplete(Download(Fault("/file?size=300001&etag=h"), 0, {}, Checked(n, good)), n, n);
+  // Right size and hash, streamed in order and in request-sized ranges: the
+  // hash is taken on the way, with no pass over the file at the end.
   TaskOptions ranged = Checked(n, good);
   ranged.maxRequestBytes = 100000;
-  ExpectComplete(Download(Fault("/file?size=300001&etag=h"), 0, {}, ranged), n, n);
+  for (const TaskOptions& options : {Checked(n, good), ranged}) {
+    Outcome o = Download(Fault("/file?size=300001&etag=h"), 0, {}, options);
+    ExpectComplete(o, n, n);
+    EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kVerifying), 0);
+  }
   // A hash without a size.
   ExpectComplete(Download(Fault("/file?size=300001&etag=h"), 0, {}, Checked(-1, good)), n, n);
 
@@ -382,7 +388,7 @@ TEST(DownloadServers, ConfiguredSizeAndHashDecideWhatIsPublished) {
 
 TEST(DownloadServers, APartKeptFromAnEarlierRunIsHashedWholeBeforeItIsPublished) {
   const std::int64_t n = 400000;
-  const std::string body(CounterPattern(n).begin(), CounterPattern(n).end());
+  const std::string body = Body(n);
   platform::Sha256Digest wrong = DigestOf(body);
   wrong[0] ^= 0x80;
   for (bool right : {true, false}) {
@@ -408,7 +414,7 @@ TEST(DownloadServers, SpareAddressesServeWhatTheMainOneCannot) {
   // Down, 404, or the wrong bytes: the spare address serves the file.
   ExpectComplete(Download(down, 0, {}, Checked(n, {}, {good})), n, n);
   ExpectComplete(Download(Fault("/file?size=300000&status=404"), 0, {}, Checked(-1, {}, {good})), n, n);
-  const platform::Sha256Digest sha = DigestOf(std::string(CounterPattern(n).begin(), CounterPattern(n).end()));
+  const platform::Sha256Digest sha = DigestOf(Body(n));
   ExpectComplete(Download(Fault("/nolength?size=299999"), 0, {}, Checked(-1, sha, {good})), n, n);
   // Every address failing: the reason is the last address's.
   Outcome all = Download(Fault("/file?size=300000&status=404"), 0, {}, Checked(-1, {}, {down}));

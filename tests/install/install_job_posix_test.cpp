@@ -334,6 +334,42 @@ TEST_F(InstallJobTest, MissingFileFailsAndPressingAgainStartsOver) {
   ExpectInstalled(1);
 }
 
+TEST_F(InstallJobTest, StatedSizesHashesAndSpareAddressesReachTheEngine) {
+  // The program's main host answers 404; its spare one serves it. The data
+  // file's stated hash is not what the server sends.
+  SetSlot(1, Nginx("/big.bin"), Nginx("/game.exe"));
+  config["版本一登录器下载exe镜像"] = Nginx("/gone.exe") + "|" + Nginx("/small.bin");
+  config["版本一登录器下载exe大小"] = "5000";
+  config["版本一登录器下载dat校验"] = std::string(64, 'A');
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  ASSERT_TRUE(RunJob());
+  ExpectFailureShown();
+  EXPECT_EQ(Main(ui::kProgressLine).text, "下载失败，请重试！（文件1：校验失败）");
+  // The wrong data is gone; the program came whole from the spare host,
+  // under the name of its main address.
+  EXPECT_FALSE(platform::FileExists(Path("Ravik\\big.bin.part")));
+  EXPECT_EQ(ReadText(Path("Ravik\\game.exe.part")), testing_support::CounterPattern(5000));
+
+  // A file hashed in one pass says so until the next line.
+  job->OnInstallProgress({.userData = install::kDataTaskId, .status = download::kVerifying});
+  EXPECT_EQ(Main(ui::kProgressLine).text, "文件1 校验中...");
+
+  // The right hash, and a size the server does not announce: 大小不符.
+  EditSlot(1, [&](config::VersionSlot& v) {
+    v.dataIntegrity.sha256.reset();
+    v.programIntegrity.size = 5001;
+  });
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  ASSERT_TRUE(RunJob());
+  EXPECT_EQ(Main(ui::kProgressLine).text, "下载失败，请重试！（文件2：大小不符）");
+  EditSlot(1, [&](config::VersionSlot& v) { v.programIntegrity.size = 5000; });
+  ASSERT_TRUE(Click("安装游戏按钮_Ravik"));
+  ASSERT_TRUE(RunJob());
+  ExpectInstalled(1);
+  EXPECT_EQ(ReadText(Path("Ravik\\game.exe")), testing_support::CounterPattern(5000));
+}
+
 TEST_F(InstallJobTest, EmptyBodyFails) {
   SetSlot(1, Nginx("/big.bin"), Fault("/empty"));
   ASSERT_TRUE(Start());
