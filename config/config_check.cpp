@@ -41,6 +41,32 @@ void DropCommentLines(std::string& gbk) {
   gbk.resize(w);
 }
 
+const char* PartForm(IntegrityPart part) {
+  switch (part) {
+    case IntegrityPart::Size: return "a size in bytes: decimal digits only, above 0";
+    case IntegrityPart::Sha256: return "a SHA-256: exactly 64 hex digits";
+    case IntegrityPart::Mirrors: return "http:// or https:// addresses separated by \"|\", without blanks";
+  }
+  return "";
+}
+
+// The optional keys: absent is fine, a malformed value is ignored by the
+// launcher, so the operator hears about it here.
+void CheckIntegrityKeys(std::string_view text, const std::set<std::string>& seen, CheckReport& report) {
+  for (const IntegrityKey& k : IntegrityKeys()) {
+    if (!seen.count(k.name)) continue;
+    std::string value = LookupConfigValue(text, k.name);
+    report.values.emplace_back(k.name, value);
+    if (value.empty()) continue;
+    if (!IsWellFormedIntegrityValue(k.part, value)) {
+      report.problems.push_back("value \"" + value + "\" of \"" + k.name + "\" is not " + PartForm(k.part) +
+                                "; the launcher ignores it");
+    } else if (LookupConfigValue(text, k.fileKey).empty()) {
+      report.problems.push_back("\"" + k.name + "\" is set but \"" + k.fileKey + "\" has no address");
+    }
+  }
+}
+
 }  // namespace
 
 std::string OperatorTextToUtf8(std::string_view raw) {
@@ -122,7 +148,7 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
     if (trimmed != name) {
       report.problems.push_back(where + "key \"" + name + "\" has leading or trailing blanks and never matches");
     }
-    if (!FindKey(trimmed)) {
+    if (!FindKey(trimmed) && !FindIntegrityKey(trimmed)) {
       report.problems.push_back(where + "unknown key \"" + trimmed + "\" (misspelt?)");
       continue;
     }
@@ -151,6 +177,7 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
                                 "\" is refused by the launcher: the version can never be installed");
     }
   }
+  CheckIntegrityKeys(text, seen, report);
   return report;
 }
 

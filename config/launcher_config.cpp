@@ -44,9 +44,95 @@ constexpr ConfigKey kKeys[] = {
     {"版本4背景图编辑框", 4, &VS::backgroundImage, nullptr},
 };
 
+std::vector<IntegrityKey> MakeIntegrityKeys() {
+  static constexpr std::string_view kNumerals[] = {"一", "二", "三", "四"};
+  std::vector<IntegrityKey> keys;
+  for (int slot = 1; slot <= 4; ++slot) {
+    for (bool program : {true, false}) {
+      std::string fileKey = "版本" + std::string(kNumerals[slot - 1]) + "登录器下载" + (program ? "exe" : "dat");
+      keys.push_back({fileKey + "大小", fileKey, slot, program, IntegrityPart::Size});
+      keys.push_back({fileKey + "校验", fileKey, slot, program, IntegrityPart::Sha256});
+      keys.push_back({fileKey + "镜像", fileKey, slot, program, IntegrityPart::Mirrors});
+    }
+  }
+  return keys;
+}
+
+bool StartsWithNoCase(std::string_view s, std::string_view prefix) {
+  if (s.size() < prefix.size()) return false;
+  for (std::size_t i = 0; i < prefix.size(); ++i) {
+    char c = s[i];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != prefix[i]) return false;
+  }
+  return true;
+}
+
+bool IsSpareAddress(std::string_view url) {
+  std::size_t scheme = StartsWithNoCase(url, "http://") ? 7 : StartsWithNoCase(url, "https://") ? 8 : 0;
+  if (scheme == 0) return false;
+  for (char c : url)
+    if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) return false;
+  std::string_view rest = url.substr(scheme);
+  std::size_t hostEnd = rest.find_first_of("/?#");
+  return hostEnd != 0 && !rest.empty();
+}
+
 }  // namespace
 
 std::span<const ConfigKey> ConfigKeys() { return kKeys; }
+
+std::span<const IntegrityKey> IntegrityKeys() {
+  static const std::vector<IntegrityKey> keys = MakeIntegrityKeys();
+  return keys;
+}
+
+const IntegrityKey* FindIntegrityKey(std::string_view name) {
+  for (const IntegrityKey& k : IntegrityKeys())
+    if (k.name == name) return &k;
+  return nullptr;
+}
+
+std::optional<std::uint64_t> ParseSizeValue(std::string_view value) {
+  if (value.empty() || value.size() > 20) return std::nullopt;
+  std::uint64_t n = 0;
+  for (char c : value) {
+    if (c < '0' || c > '9') return std::nullopt;
+    unsigned d = static_cast<unsigned>(c - '0');
+    if (n > (UINT64_MAX - d) / 10) return std::nullopt;
+    n = n * 10 + d;
+  }
+  // An empty file never counts as installed: a size of 0 is a slip.
+  if (n == 0) return std::nullopt;
+  return n;
+}
+
+std::optional<platform::Sha256Digest> ParseSha256Value(std::string_view value) {
+  return platform::DigestFromHex(value);
+}
+
+std::optional<std::vector<std::string>> ParseMirrorsValue(std::string_view value) {
+  std::vector<std::string> out;
+  std::size_t from = 0;
+  for (;;) {
+    std::size_t bar = value.find('|', from);
+    std::string_view one = value.substr(from, bar == std::string_view::npos ? std::string_view::npos : bar - from);
+    if (!IsSpareAddress(one)) return std::nullopt;
+    out.emplace_back(one);
+    if (bar == std::string_view::npos) break;
+    from = bar + 1;
+  }
+  return out;
+}
+
+bool IsWellFormedIntegrityValue(IntegrityPart part, std::string_view value) {
+  switch (part) {
+    case IntegrityPart::Size: return ParseSizeValue(value).has_value();
+    case IntegrityPart::Sha256: return ParseSha256Value(value).has_value();
+    case IntegrityPart::Mirrors: return ParseMirrorsValue(value).has_value();
+  }
+  return false;
+}
 
 std::vector<std::uint8_t> DecipherConfigBytes(std::span<const std::uint8_t> data, std::string_view key) {
   std::vector<std::uint8_t> out(data.begin(), data.end());
@@ -80,6 +166,18 @@ void ApplyConfigText(std::string_view text, Configuration& out) {
     std::string value = LookupConfigValue(text, k.name);
     if (k.slot == 0) out.launcher.*(k.launcherField) = std::move(value);
     else out.slots[static_cast<std::size_t>(k.slot - 1)].*(k.slotField) = std::move(value);
+  }
+  for (VersionSlot& slot : out.slots) slot.programIntegrity = slot.dataIntegrity = {};
+  for (const IntegrityKey& k : IntegrityKeys()) {
+    std::string value = LookupConfigValue(text, k.name);
+    if (value.empty()) continue;
+    VersionSlot& slot = out.slots[static_cast<std::size_t>(k.slot - 1)];
+    FileIntegrity& file = k.program ? slot.programIntegrity : slot.dataIntegrity;
+    switch (k.part) {
+      case IntegrityPart::Size: file.size = ParseSizeValue(value); break;
+      case IntegrityPart::Sha256: file.sha256 = ParseSha256Value(value); break;
+      case IntegrityPart::Mirrors: file.mirrors = ParseMirrorsValue(value).value_or(std::vector<std::string>{}); break;
+    }
   }
 }
 

@@ -3,10 +3,13 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/sha256.h"
 
 namespace config {
 
@@ -23,6 +26,16 @@ struct LauncherConfig {
   std::string customerServiceUrl;
 };
 
+// What the operator states about one download, from the optional keys
+// 版本N登录器下载exe大小 / 校验 / 镜像 (and the same for dat). A value that
+// does not parse counts as absent, so an old launcher's rules apply.
+struct FileIntegrity {
+  std::optional<std::uint64_t> size;             // decimal bytes, above 0
+  std::optional<platform::Sha256Digest> sha256;  // 64 hex digits, either case
+  std::vector<std::string> mirrors;              // spare addresses, in the order given
+  bool operator==(const FileIntegrity&) const = default;
+};
+
 struct VersionSlot {
   std::string displayName;
   std::string folderName;
@@ -30,6 +43,8 @@ struct VersionSlot {
   std::string backgroundImage;
   std::string programDownloadUrl;
   std::string dataDownloadUrl;
+  FileIntegrity programIntegrity{};
+  FileIntegrity dataIntegrity{};
 };
 
 struct Configuration {
@@ -53,6 +68,29 @@ struct ConfigKey {
 };
 // The 30 keys in the order the launcher looks them up.
 std::span<const ConfigKey> ConfigKeys();
+
+// The 24 optional integrity keys: for each version and file, size, hash and
+// spare addresses. Not among the 30: a launcher without them ignores them.
+enum class IntegrityPart { Size, Sha256, Mirrors };
+struct IntegrityKey {
+  std::string name;      // UTF-8, e.g. 版本一登录器下载exe大小
+  std::string fileKey;   // the address key it belongs to, e.g. 版本一登录器下载exe
+  int slot;              // 1..4
+  bool program;          // exe (true) or dat
+  IntegrityPart part;
+};
+std::span<const IntegrityKey> IntegrityKeys();
+const IntegrityKey* FindIntegrityKey(std::string_view name);
+
+// The value forms; nothing when malformed. Sizes are plain decimal digits
+// without sign or blanks, above 0 and within 64 bits. Mirrors are
+// "|"-separated http:// or https:// addresses with a host and no blanks; one
+// bad address makes the whole value malformed.
+std::optional<std::uint64_t> ParseSizeValue(std::string_view value);
+std::optional<platform::Sha256Digest> ParseSha256Value(std::string_view value);
+std::optional<std::vector<std::string>> ParseMirrorsValue(std::string_view value);
+// Whether a non-empty value of this part parses.
+bool IsWellFormedIntegrityValue(IntegrityPart part, std::string_view value);
 
 // Deciphers file bytes into UTF-8 text: the part before the first zero byte,
 // decoded from GBK. *validGbk says whether every byte decoded.

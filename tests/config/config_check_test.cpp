@@ -64,6 +64,35 @@ TEST(ConfigCheck, FlagsNamesTheLauncherWouldRefuse) {
   EXPECT_TRUE(with("版本三登录器下载dat", "http://h/x..y.pak").problems.empty());
 }
 
+TEST(ConfigCheck, IntegrityKeysAreOptionalAndAMalformedValueIsNamed) {
+  std::string base = CleanText();
+  const std::string hash(64, 'a');
+  auto good = Check(base + "版本一登录器下载exe大小=1000\n版本一登录器下载exe校验=" + hash +
+                    "\n版本四登录器下载dat镜像=http://m1/f.bin|https://m2/f.bin\n");
+  EXPECT_TRUE(good.problems.empty()) << good.problems.front();
+  ASSERT_EQ(good.values.size(), 33u);
+  EXPECT_EQ(good.values[30].first, "版本一登录器下载exe大小");
+  EXPECT_EQ(good.values[30].second, "1000");
+  struct Row {
+    const char* line;
+    const char* flagged;
+  };
+  for (Row r : {Row{"版本二登录器下载dat大小=1k", "\"版本二登录器下载dat大小\" is not a size"},
+                Row{"版本二登录器下载dat大小=0", "\"版本二登录器下载dat大小\" is not a size"},
+                Row{"版本三登录器下载exe校验=abc", "\"版本三登录器下载exe校验\" is not a SHA-256"},
+                Row{"版本四登录器下载exe镜像=http://m/f.bin|/f.bin", "\"版本四登录器下载exe镜像\" is not http://"},
+                Row{"版本四登录器下载exe镜像=http://m/f.bin |http://n/f.bin", "\"版本四登录器下载exe镜像\" is not"},
+                Row{"版本一登录器下载exe大小=5\n版本一登录器下载exe大小=6", "duplicate key \"版本一登录器下载exe大小\""},
+                Row{"版本一登录器下载exe大写=5", "unknown key"}}) {
+    EXPECT_TRUE(Flags(Check(base + r.line + "\n"), r.flagged)) << r.line;
+  }
+  // A stated size for a file without an address.
+  std::string noAddress = base;
+  std::size_t at = noAddress.find("版本二登录器下载exe=") + std::string("版本二登录器下载exe=").size();
+  noAddress.erase(at, noAddress.find('\n', at) - at);
+  EXPECT_TRUE(Flags(Check(noAddress + "版本二登录器下载exe大小=5\n"), "has no address"));
+}
+
 TEST(ConfigCheck, FlagsBareLfShortFilesZeroBytesAndWrongKeys) {
   std::string plain = platform::Utf8ToGbk(CleanText());  // LF only: not what encode makes
   auto enciphered = config::DecipherConfigBytes(std::span(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()));

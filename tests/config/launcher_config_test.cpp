@@ -113,6 +113,50 @@ TEST_F(ConfigFile, EncodedTextFillsEverySlot) {
   EXPECT_EQ(cfg.slots[1].displayName, "");
 }
 
+TEST_F(ConfigFile, IntegrityKeysFillTheirFileAndMalformedOnesCountAsAbsent) {
+  const std::string hash = "BA7816BF8F01CFEA414140DE5DAE2223B00361A396177A9CB410FF61F20015AD";
+  auto dat = config::EncodeConfigText(
+      "版本一登录器下载exe=http://h/a.exe\n"
+      "版本一登录器下载exe大小=1048699\n"
+      "版本一登录器下载exe校验=" + hash + "\n"
+      "版本一登录器下载exe镜像=http://m1/a.exe|HTTPS://m2:8443/x/a.exe\n"
+      "版本四登录器下载dat大小=18446744073709551615\n"
+      "版本四登录器下载dat镜像=http://m/d.pak\n"
+      // Malformed: each counts as absent, its neighbours still count.
+      "版本二登录器下载exe大小=12 345\n版本二登录器下载exe校验=" + hash.substr(1) + "\n"
+      "版本二登录器下载exe镜像=http://m1/a.exe|ftp://m2/a.exe\n"
+      "版本二登录器下载dat大小=0\n版本二登录器下载dat校验=" + hash + "\n"
+      "版本三登录器下载exe大小=18446744073709551616\n版本三登录器下载dat大小=-5\n"
+      "版本三登录器下载exe镜像=http://m1/a.exe||http://m2/a.exe\n版本三登录器下载dat镜像=http:///a.exe\n"
+      "版本三登录器下载dat校验=" + hash.substr(0, 63) + "g\n"
+      "版本一登录器下载dat大小=+7\n");
+  ASSERT_TRUE(platform::WriteFileBytes(path, std::span<const std::uint8_t>(dat)));
+  ASSERT_EQ(config::ReadConfigFile(path, cfg), config::LoadResult::Ok);
+  const config::FileIntegrity& exe1 = cfg.slots[0].programIntegrity;
+  EXPECT_EQ(exe1.size, 1048699u);
+  ASSERT_TRUE(exe1.sha256);
+  EXPECT_EQ(platform::DigestToHex(*exe1.sha256), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(exe1.mirrors, (std::vector<std::string>{"http://m1/a.exe", "HTTPS://m2:8443/x/a.exe"}));
+  EXPECT_EQ(cfg.slots[0].dataIntegrity, config::FileIntegrity{});  // "+7" is no size
+  EXPECT_EQ(cfg.slots[3].dataIntegrity.size, 18446744073709551615u);
+  EXPECT_EQ(cfg.slots[3].dataIntegrity.mirrors, std::vector<std::string>{"http://m/d.pak"});
+  EXPECT_EQ(cfg.slots[3].programIntegrity, config::FileIntegrity{});
+  EXPECT_EQ(cfg.slots[1].programIntegrity, config::FileIntegrity{});
+  EXPECT_FALSE(cfg.slots[1].dataIntegrity.size);
+  EXPECT_TRUE(cfg.slots[1].dataIntegrity.sha256);
+  EXPECT_EQ(cfg.slots[2].programIntegrity, config::FileIntegrity{});
+  EXPECT_EQ(cfg.slots[2].dataIntegrity, config::FileIntegrity{});
+  // The 30 keys read as before.
+  EXPECT_EQ(cfg.slots[0].programDownloadUrl, "http://h/a.exe");
+
+  // Read again into the same object without the keys: nothing stays behind.
+  auto old = config::EncodeConfigText("版本一登录器下载exe=http://h/a.exe\n");
+  ASSERT_TRUE(platform::WriteFileBytes(path, std::span<const std::uint8_t>(old)));
+  ASSERT_EQ(config::ReadConfigFile(path, cfg), config::LoadResult::Ok);
+  EXPECT_EQ(cfg.slots[0].programIntegrity, config::FileIntegrity{});
+  EXPECT_EQ(config::IntegrityKeys().size(), 24u);
+}
+
 TEST_F(ConfigFile, WrongKeyLeavesEveryFieldEmpty) {
   std::string plain = platform::Utf8ToGbk("主页地址编辑框=http://x\r\n版本一名称编辑框=v1\r\n");
   ASSERT_TRUE(platform::WriteFileBytes(path, plain));  // not enciphered at all
