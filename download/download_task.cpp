@@ -341,7 +341,8 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
   std::optional<std::uint64_t> keptSize = platform::FileSizeOf(tempPath_);
   if (kept && (!IsOurAddress(kept->url) || kept->validator.empty() || kept->total <= 0 || kept->done <= 0 || !keptSize ||
-               *keptSize < static_cast<std::uint64_t>(kept->done)))
+               *keptSize < static_cast<std::uint64_t>(kept->done) ||
+               (options_.expectedSize >= 0 && kept->total != options_.expectedSize)))
     kept.reset();
 
   platform::HttpGetRequest request;

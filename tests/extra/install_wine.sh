@@ -226,6 +226,54 @@ else
 fi
 stop_launcher
 
+# What the operator states about the files: the program's main host has lost
+# it and a spare host serves it; a data file whose hash is not the stated one
+# is refused, and with the right hash the same bytes install.
+write_config() {  # extra "key=value" lines
+  python3 - "$TOP/config/default_config.txt" "$INST/配置文件.dat" "$PORT" "$@" <<'PY'
+import sys
+KEY = b"R3T8V1N6H4C9L2P7"
+text = open(sys.argv[1], encoding="utf-8").read().replace("127.0.0.1:18630", "127.0.0.1:" + sys.argv[3])
+lines = [l for l in text.replace("\r\n", "\n").split("\n") if l]
+lines = [l.replace("/files/ravik/RavikGame.exe", "/files/gone/RavikGame.exe") for l in lines] + sys.argv[4:]
+plain = "\r\n".join(lines).encode("gbk")
+open(sys.argv[2], "wb").write(bytes(b ^ KEY[i % len(KEY)] for i, b in enumerate(plain)))
+PY
+}
+RIGHT=$(python3 - "$TOP/tools/demo" <<'PY'
+import hashlib, sys
+sys.path.insert(0, sys.argv[1])
+import demo_server
+print(hashlib.sha256(demo_server.data_block("ravik.dat", 0, demo_server.DATA_SIZE)).hexdigest().upper())
+PY
+)
+SPARE="版本一登录器下载exe镜像=http://127.0.0.1:$PORT/files/ravik/RavikGame.exe"
+LAUNCHER_LOG="$INST/TarnwickLauncher.log"
+for hash in 0000000000000000000000000000000000000000000000000000000000000000 "$RIGHT"; do
+  rm -rf "$DIR"
+  : > "$LAUNCHER_LOG"
+  write_config "$SPARE" "版本一登录器下载dat校验=$hash"
+  if start_launcher; then
+    sleep 2
+    click_install
+    wait_for 'grep -q "install of .* \(complete\|failed\)" "$LAUNCHER_LOG"' 90 || fail "stated hash: the install did not end"
+    grep -q "trying spare address http://127.0.0.1:$PORT/files/ravik/RavikGame.exe" "$LAUNCHER_LOG" \
+      && pass "the program came from the spare address" || fail "no spare address in the log"
+    if [ "$hash" = "$RIGHT" ]; then
+      cmp -s "$GAME" "$DIR/RavikGame.exe" && [ -f "$DIR/ravik.dat" ] \
+        && pass "stated hash right: installed from the spare host, byte for byte" \
+        || fail "stated hash right: the folder holds $(ls "$DIR" | tr '\n' ' ')"
+    else
+      grep -q "failed: 文件1：校验失败" "$LAUNCHER_LOG" && [ ! -e "$DIR/ravik.dat" ] && [ ! -e "$DIR/ravik.dat.part" ] \
+        && [ ! -e "$DIR/RavikGame.exe" ] && pass "a data file with the wrong hash is refused and nothing is published" \
+        || { fail "wrong hash: the folder holds $(ls "$DIR" | tr '\n' ' ')"; tail -5 "$LAUNCHER_LOG"; }
+    fi
+  else
+    fail "main window not shown for the stated-hash test"
+  fi
+  stop_launcher
+done
+
 echo
 if [ "$failures" -eq 0 ]; then echo "install_wine: all passed"; else echo "install_wine: $failures failed"; fi
 [ "$failures" -eq 0 ]
