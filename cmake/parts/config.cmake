@@ -13,7 +13,7 @@ add_dependencies(tarnwick_config default_config_dat)
 
 # The operator's configuration tool.
 add_executable(tarnwick-config ${CMAKE_SOURCE_DIR}/tools/tarnwick-config/main.cpp
-)
+  ${CMAKE_SOURCE_DIR}/tools/tarnwick-config/probe.cpp)
 target_include_directories(tarnwick-config PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(tarnwick-config PRIVATE tarnwick)
 
