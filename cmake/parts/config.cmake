@@ -18,6 +18,13 @@ target_include_directories(tarnwick-config PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(tarnwick-config PRIVATE tarnwick)
 
 if(NOT WIN32)
+  # The same port rule as tests/servers/servers.cmake, which is read later.
+  if(DEFINED TARNWICK_TEST_PORT_BASE)
+    set(_cli_ports ${TARNWICK_TEST_PORT_BASE})
+  else()
+    set(_cli_ports 18700)
+  endif()
   add_test(NAME tarnwick_config_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tarnwick_config_cli.sh
-           $<TARGET_FILE:tarnwick-config>)
+           $<TARGET_FILE:tarnwick-config> "" ${_cli_ports})
+  set_tests_properties(tarnwick_config_cli PROPERTIES FIXTURES_REQUIRED download_servers)
 endif()
