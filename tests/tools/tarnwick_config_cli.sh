@@ -99,14 +99,18 @@ if [ -z "$runner" ]; then
   [ "$st" -eq 2 ] || fail "check of an unreadable file: exit $st, want 2"
   grep -q '0 bytes' "$t/out.log" && fail "check took an unreadable file for an empty one"
 fi
+# The Windows build writes CR LF to a text stdout.
+unix() { tr -d '\r' < "$1" > "$1.u" && mv "$1.u" "$1"; }
+
 # hash: size and SHA-256 lines per file, the note line naming it.
 printf 'abc' > "$t/abc.bin"
 : > "$t/empty.bin"
 run hash "$t/abc.bin" "$t/empty.bin" > "$t/hash.txt" || fail "hash"
+unix "$t/hash.txt"
 printf '# abc.bin\n大小=3\n校验=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n# empty.bin\n大小=0\n校验=e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n' \
   | cmp -s - "$t/hash.txt" || fail "hash prints: $(cat "$t/hash.txt")"
 run hash "$t/abc.bin" "$t/none.bin" > "$t/hash.txt" 2>/dev/null; [ $? -eq 2 ] || fail "hash of a missing file must exit 2"
-grep -q '^大小=3$' "$t/hash.txt" || fail "hash stopped at the missing file"
+unix "$t/hash.txt"; grep -q '^大小=3$' "$t/hash.txt" || fail "hash stopped at the missing file"
 
 # fill: GBK text with CR LF; a note and an unknown line kept byte for byte, an
 # existing size replaced and the hash put after it, new keys after their
@@ -125,6 +129,7 @@ open(sys.argv[1], "wb").write(text.encode("gbk"))
 PY
 run fill "$t/fill.txt" --from "$t/files" > "$t/fill.log"; st=$?
 [ "$st" -eq 1 ] || fail "fill with a file missing from DIR: exit $st, want 1"
+unix "$t/fill.log"
 grep -q 'missing 版本二登录器下载exe: no file gone.exe' "$t/fill.log" || fail "fill: missing file not named: $(cat "$t/fill.log")"
 python3 - "$t/fill.txt" "$exe_sha" "$pak_sha" <<'PY' || fail "fill result"
 import sys
@@ -139,7 +144,7 @@ cp "$t/fill.txt" "$t/fill.once"
 run fill "$t/fill.txt" --from "$t/files" > /dev/null
 cmp -s "$t/fill.txt" "$t/fill.once" || fail "fill twice changed the file again"
 run encode "$t/fill.txt" "$t/fill.dat" || fail "encode of a filled text"
-run check "$t/fill.dat" > "$t/c3.txt"
+run check "$t/fill.dat" > "$t/c3.txt"; unix "$t/c3.txt"
 grep -q "版本一登录器下载exe大小=1048699" "$t/c3.txt" || fail "check does not list the filled size"
 grep -q 'not a size\|not a SHA-256\|unknown key "版本' "$t/c3.txt" && fail "check flags what fill wrote"
 
@@ -147,6 +152,7 @@ grep -q 'not a size\|not a SHA-256\|unknown key "版本' "$t/c3.txt" && fail "ch
 printf '版本一登录器下载exe=http://h/a.exe\n版本一登录器下载exe校验=xyz\n' > "$t/bad.txt"
 run encode "$t/bad.txt" "$t/bad.dat" || fail "encode bad.txt"
 run check "$t/bad.dat" > "$t/c4.txt"; [ $? -eq 1 ] || fail "check of a malformed hash must exit 1"
+unix "$t/c4.txt"
 grep -q 'problem: value "xyz" of "版本一登录器下载exe校验" is not a SHA-256' "$t/c4.txt" || fail "malformed hash not named"
 
 if [ -n "$base" ]; then
@@ -161,6 +167,7 @@ if [ -n "$base" ]; then
 CFG
   # Good addresses (one without ranges: a warning only): exit 0.
   expect 0 "probe of good addresses" -- probe "$t/probe_good.txt"
+  unix "$t/out.log"
   grep -q '^4 addresses, 0 failed$' "$t/out.log" || fail "probe good: $(cat "$t/out.log")"
   grep -Eq '^版本一登录器下载exe镜像\[2\] +localhost:'"$((base + 1))"' +206 +5000/5000 +yes .* ok +[0-9]+ ms +ok$' "$t/out.log" \
     || fail "probe good: no HTTPS spare row: $(cat "$t/out.log")"
@@ -168,6 +175,7 @@ CFG
   # The enciphered form gives the same answer.
   run encode "$t/probe_good.txt" "$t/probe_good.dat" || fail "encode probe_good"
   expect 0 "probe of the .dat" -- probe "$t/probe_good.dat"
+  unix "$t/out.log"
   grep -q '^4 addresses, 0 failed$' "$t/out.log" || fail "probe .dat: $(cat "$t/out.log")"
 
   # Mixed with broken ones: each row says what is wrong, exit 1, in seconds.
@@ -183,6 +191,7 @@ CFG
 CFG
   start=$(date +%s)
   expect 1 "probe of broken addresses" -- probe --timeout 2 "$t/probe_bad.txt"
+  unix "$t/out.log"
   [ $(( $(date +%s) - start )) -le 8 ] || fail "probe took more than 8 s: the time-outs do not run in parallel"
   row() { grep -E "^$1 " "$t/out.log" | grep -Eq "$2" || fail "probe row $1: want /$2/ in: $(cat "$t/out.log")"; }
   row '版本一登录器下载exe' ' 206 +5000/5000 +yes .* ok$'
@@ -199,11 +208,13 @@ CFG
   grep -q '^8 addresses, 6 failed$' "$t/out.log" || fail "probe bad count: $(tail -1 "$t/out.log")"
   # --full: the one wrong byte is found by its hash.
   expect 1 "probe --full" -- probe --full --timeout 2 "$t/probe_bad.txt"
+  unix "$t/out.log"
   row '版本一登录器下载exe' ' 5000 got/5000 .* match +ok$'
   row '版本一登录器下载exe镜像\[2\]' ' DIFFERS +FAIL$'
   grep -q "^FAIL 版本一登录器下载exe镜像\[2\] .*SHA-256 [0-9a-f]* differs from the configured $small_sha" "$t/out.log" \
     || fail "--full: wrong byte not caught: $(cat "$t/out.log")"
   printf '主页地址编辑框=http://h/\n' > "$t/noaddr.txt"
   expect 1 "probe without addresses" -- probe "$t/noaddr.txt"
+  unix "$t/out.log"
 fi
 echo "tarnwick-config ok"
