@@ -98,7 +98,8 @@ void Launcher::ScanInstalledVersions() {
     const config::VersionPaths& paths = versions_.Paths(n);
     if (!platform::FileExists(paths.folder)) platform::CreateFolder(paths.folder);
     if (!platform::FileExists(paths.iniPath)) games::WriteDefaultGameIni(paths.iniPath, slot.displayName);
-    if (!slot.displayName.empty() && games::HasExecutable(paths.folder)) versions_.MarkInstalled(n);
+    if (!slot.displayName.empty() && games::HasExecutable(paths.folder) && versions_.FilesIntact(n))
+      versions_.MarkInstalled(n);
     else versions_.MarkNotInstalled(n);
   }
 }

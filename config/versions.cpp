@@ -1,5 +1,8 @@
 #include "config/versions.h"
 
+#include <utility>
+
+#include "platform/fs.h"
 #include "platform/names.h"
 #include "platform/runtime.h"
 
@@ -46,6 +49,16 @@ const VersionPaths* Versions::PathsForName(std::string_view name) const {
   for (int n : kScanOrder)
     if (Slot(n).displayName == name) return HasValidFolder(n) ? &Paths(n) : nullptr;
   return nullptr;
+}
+
+std::string Versions::FirstDamagedFile(int n) const {
+  const VersionSlot& slot = Slot(n);
+  const VersionPaths& paths = Paths(n);
+  for (auto [size, path] : {std::pair{slot.programIntegrity.size, &paths.programPath},
+                            std::pair{slot.dataIntegrity.size, &paths.dataPath}}) {
+    if (size && platform::FileSizeOf(*path) != size) return *path;
+  }
+  return {};
 }
 
 bool Versions::IsInstalled(int n) const { return InstalledName(n) == Slot(n).displayName && HasValidFolder(n); }

@@ -63,6 +63,13 @@ class Versions {
   void MarkInstalled(int n) { installedNames_[Index(n)] = Slot(n).displayName; }
   void MarkNotInstalled(int n) { installedNames_[Index(n)].clear(); }
 
+  // Installed means intact: where the configuration states a file's size,
+  // the file on disk must have it (a half-deleted folder or a crashed copy
+  // does not). The first such file that is missing or of another size, the
+  // program file first; empty when none is, or no size is configured.
+  std::string FirstDamagedFile(int n) const;
+  bool FilesIntact(int n) const { return FirstDamagedFile(n).empty(); }
+
   // The version the main window shows: version 1's name after loading, then
   // what the player selected or installed last.
   const std::string& SelectedName() const { return selectedName_; }

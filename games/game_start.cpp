@@ -54,7 +54,9 @@ GameStartResult StartVersion(ui::Ui& ui, config::Versions& versions, ShortcutSwe
   const config::VersionPaths& paths = versions.Paths(slot);
   // exePath is empty for an address without a file name: the path would be
   // the folder itself, which the shell would open in a file browser.
-  if (!paths.exePath.empty() && platform::FileExists(paths.exePath)) {
+  bool present = !paths.exePath.empty() && platform::FileExists(paths.exePath);
+  std::string damaged = present ? versions.FirstDamagedFile(slot) : std::string();
+  if (present && damaged.empty()) {
     // The normal show command: a game started hidden can stay invisible.
     int shell = platform::ShellOpen(paths.exePath, paths.folder, platform::kShowNormal);
     // Above 32 the shell started it; below, its code says why not.
@@ -68,6 +70,12 @@ GameStartResult StartVersion(ui::Ui& ui, config::Versions& versions, ShortcutSwe
     versions.MarkNotInstalled(found);
     ui.SetVisible(ui::WindowId::Main, ui::ControlsOfSlot(found).startButton, false);
     ui.SetVisible(ui::WindowId::Main, ui::ControlsOfSlot(found).installButton, true);
+  }
+  if (present) {
+    platform::Log("Game start, version " + std::to_string(slot) + ": " + damaged +
+                  " is missing or not of its configured size");
+    platform::ShowMessage(kFilesDamagedText, platform::kMbOk, "错误");
+    return GameStartResult::FilesDamaged;
   }
   platform::Log("Game start, version " + std::to_string(slot) + ": program missing" +
                 (paths.exePath.empty() ? std::string(" (no file name in the address)") : " at " + paths.exePath));

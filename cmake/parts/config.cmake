@@ -13,11 +13,23 @@ add_dependencies(tarnwick_config default_config_dat)
 
 # The operator's configuration tool.
 add_executable(tarnwick-config ${CMAKE_SOURCE_DIR}/tools/tarnwick-config/main.cpp
-)
+  ${CMAKE_SOURCE_DIR}/tools/tarnwick-config/probe.cpp)
 target_include_directories(tarnwick-config PRIVATE ${CMAKE_SOURCE_DIR})
 target_link_libraries(tarnwick-config PRIVATE tarnwick)
 
-if(NOT WIN32)
-  add_test(NAME tarnwick_config_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tarnwick_config_cli.sh
-           $<TARGET_FILE:tarnwick-config>)
+# Both builds: the Windows tool runs under Wine, its probe over WinHTTP.
+set(_cli_runner "")
+if(WIN32)
+  set(_cli_runner "${CMAKE_SOURCE_DIR}/tests/wine/run.sh ${CMAKE_BINARY_DIR}")
 endif()
+# The same port rule as tests/servers/servers.cmake, which is read later.
+if(DEFINED TARNWICK_TEST_PORT_BASE)
+  set(_cli_ports ${TARNWICK_TEST_PORT_BASE})
+elseif(WIN32)
+  set(_cli_ports 18710)
+else()
+  set(_cli_ports 18700)
+endif()
+add_test(NAME tarnwick_config_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tarnwick_config_cli.sh
+         $<TARGET_FILE:tarnwick-config> "${_cli_runner}" ${_cli_ports})
+set_tests_properties(tarnwick_config_cli PROPERTIES FIXTURES_REQUIRED download_servers)

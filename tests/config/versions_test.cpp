@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/fs.h"
+#include "support/temp_dir.h"
+
 namespace {
 
 config::VersionSlot Slot(std::string name, std::string folder, std::string program = "", std::string data = "") {
@@ -67,6 +70,35 @@ TEST(Versions, AnInstallMarkNeverMakesARefusedFolderInstalled) {
   // An unnamed slot with a folder matches its empty mark.
   EXPECT_TRUE(v.IsInstalled(2));
   EXPECT_FALSE(v.IsInstalled(3));
+}
+
+TEST(Versions, InstalledMeansIntactWhereASizeIsConfigured) {
+  testing_support::TempDir run;
+  ASSERT_TRUE(platform::CreateFolder(run.path() + "\\v1"));
+  ASSERT_TRUE(platform::WriteFileBytes(run.path() + "\\v1\\g.exe", std::string_view("MZ12")));
+  ASSERT_TRUE(platform::WriteFileBytes(run.path() + "\\v1\\d.pak", std::string_view("data")));
+  struct Row {
+    std::optional<std::uint64_t> programSize, dataSize;
+    const char* damaged;  // relative to the run folder; "" when intact
+  };
+  for (Row r : {Row{std::nullopt, std::nullopt, ""}, Row{4, std::nullopt, ""}, Row{4, 4, ""},
+                Row{5, 4, "v1\\g.exe"}, Row{3, std::nullopt, "v1\\g.exe"}, Row{4, 400, "v1\\d.pak"},
+                Row{std::nullopt, 0, "v1\\d.pak"}, Row{9, 9, "v1\\g.exe"}}) {
+    config::VersionSlot slot = Slot("A", "v1", "http://h/g.exe", "http://h/d.pak");
+    slot.programIntegrity.size = r.programSize;
+    slot.dataIntegrity.size = r.dataSize;
+    config::Versions v;
+    v.Load({slot, Slot("B", "v2", "http://h/g.exe", "http://h/gone.pak"), Slot("", ""), Slot("", "")}, run.path());
+    std::string want = *r.damaged ? run.path() + "\\" + r.damaged : "";
+    EXPECT_EQ(v.FirstDamagedFile(1), want) << r.damaged;
+    EXPECT_EQ(v.FilesIntact(1), !*r.damaged);
+  }
+  // A configured size for a file that is not there at all.
+  config::VersionSlot gone = Slot("B", "v1", "http://h/g.exe", "http://h/gone.pak");
+  gone.dataIntegrity.size = 1;
+  config::Versions v;
+  v.Load({gone, Slot("", ""), Slot("", ""), Slot("", "")}, run.path());
+  EXPECT_FALSE(v.FilesIntact(1));
 }
 
 }  // namespace

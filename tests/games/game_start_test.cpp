@@ -94,6 +94,52 @@ TEST_F(GameStart, MissingProgramFallsBackToInstall) {
   EXPECT_EQ(Main("时钟1").interval, 0);
 }
 
+TEST_F(GameStart, AFileOfAnotherSizeThanConfiguredIsDamagedNotStarted) {
+  config["版本二登录器下载exe大小"] = "2";
+  config["版本二登录器下载dat大小"] = "5";
+  config["版本三登录器下载exe大小"] = "2";
+  config["版本四登录器下载exe大小"] = "2";
+  config["版本四登录器下载exe校验"] = std::string(64, 'f');  // the hash is the download's business
+  for (const char* v : {"Solen", "Tavor", "Nuvik"}) MakeFolder(Path(v));
+  WriteText(Path("Solen\\SolenGame.exe"), "MZ");
+  WriteText(Path("Solen\\solen.dat"), "12345");
+  WriteText(Path("Solen\\Game.ini"), "[Config]\r\nServerName=Two\r\n");
+  WriteText(Path("Tavor\\TavorGame.exe"), "MZ-cut-short-or-long");  // a crashed copy
+  WriteText(Path("Nuvik\\NuvikGame.exe"), "MZ");
+  ASSERT_TRUE(Start());
+  // The start-up scan: only the intact versions count as installed.
+  EXPECT_TRUE(launcher.versions().IsInstalled(2));
+  EXPECT_FALSE(launcher.versions().IsInstalled(3));
+  EXPECT_TRUE(launcher.versions().IsInstalled(4));
+  ASSERT_TRUE(Click("版本三按钮"));
+  EXPECT_EQ(VisibleStartAndInstall(), std::vector<std::string>{"安装游戏按钮_Tavor"});
+
+  // Half of the folder deleted after start-up: the data file is gone.
+  ASSERT_TRUE(Click("版本二按钮"));
+  ASSERT_TRUE(platform::DeleteFileAt(Path("Solen\\solen.dat")));
+  ASSERT_TRUE(Click("开始游戏按钮_Solen"));
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "游戏文件不完整，请重新安装");
+  EXPECT_EQ(messages[0].caption, "错误");
+  EXPECT_EQ(messages[0].flags, 0);
+  EXPECT_TRUE(shellOpens.empty());
+  EXPECT_EQ(VisibleStartAndInstall(), std::vector<std::string>{"安装游戏按钮_Solen"});
+  EXPECT_FALSE(launcher.versions().IsInstalled(2));
+  EXPECT_EQ(ui.WindowState(WindowId::Main), ui::kWindowNormal);
+  EXPECT_FALSE(launcher.sweep().active());
+
+  // Sizes that match: the game starts. The program itself missing keeps its
+  // own message, configured size or not.
+  ASSERT_TRUE(Click("版本四按钮"));
+  ASSERT_TRUE(Click("开始游戏按钮_Nuvik"));
+  ASSERT_EQ(shellOpens.size(), 1u);
+  EXPECT_EQ(shellOpens[0].file, Path("Nuvik\\NuvikGame.exe"));
+  ASSERT_TRUE(platform::DeleteFileAt(Path("Nuvik\\NuvikGame.exe")));
+  ASSERT_TRUE(Click("开始游戏按钮_Nuvik"));
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[1].text, "游戏文件丢失，请重新安装！");
+}
+
 // The log's lines after the timestamp, the file closed first.
 std::vector<std::string> CloseAndReadLog(const std::string& path) {
   platform::CloseLog();

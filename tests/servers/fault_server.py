@@ -72,6 +72,9 @@ class Handler(BaseHTTPRequestHandler):
         status=S     answer S (503, 429, ...) with a short page instead,
                      retryafter=T adds Retry-After: T
         cut=P        reset after P percent of this response's body
+        flip=N       byte N of the file is inverted: the right size, the wrong
+                     bytes, so only a hash tells
+        type=T       Content-Type T
         key=K        count requests under K: with errors=E the first E get
                      status=S, with resets=R the next R are reset at cut=P
                      (50 when not given); later ones are served whole
@@ -124,6 +127,9 @@ class Handler(BaseHTTPRequestHandler):
                     code = 206
         count = end - start + 1 if size > 0 else 0
         headers = [("Content-Length", str(count)), ("Connection", "close")] + validators
+        if self.text_arg("type") is not None:
+            headers.append(("Content-Type", self.text_arg("type")))
+        flip = self.arg("flip", -1)
         if not self.arg("ignorerange", 0):
             headers.append(("Accept-Ranges", "bytes"))
         if code == 206:
@@ -135,7 +141,11 @@ class Handler(BaseHTTPRequestHandler):
         sent = 0
         while sent < count:
             n = min(65536, count - sent)
-            self.wfile.write(pattern(start + sent, n))
+            chunk = pattern(start + sent, n)
+            if start + sent <= flip < start + sent + n:
+                i = flip - start - sent
+                chunk = chunk[:i] + bytes([chunk[i] ^ 0xFF]) + chunk[i + 1:]
+            self.wfile.write(chunk)
             sent += n
         self.wfile.flush()
 
@@ -172,6 +182,13 @@ class Handler(BaseHTTPRequestHandler):
             query = urlparse(self.path).query
             self.head(302, [("Location", "/file?" + query), ("ETag", '"hop"'), ("X-Hop", "1"),
                             ("Retry-After", "99"), ("Content-Length", "0"), ("Connection", "close")])
+        elif route == "/portal":
+            # A captive portal: 200 and a login page whatever was asked, Range
+            # ignored.
+            page = b"<html><head><title>Login</title></head><body>Sign in to use the network</body></html>"
+            self.head(200, [("Content-Type", "text/html; charset=utf-8"), ("Content-Length", str(len(page))),
+                            ("Connection", "close")])
+            self.wfile.write(page)
         elif route == "/reset-counters":
             with COUNTS_LOCK:
                 COUNTS.clear()

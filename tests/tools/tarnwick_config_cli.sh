@@ -2,8 +2,9 @@
 # The operator tool end to end: exit statuses, round trip, and no file damaged:
 # not the input under any spelling, not a good output when the input cannot be
 # read or converted, not a read-only output without --force.
-# Usage: tarnwick_config_cli.sh TOOL [RUNNER]
-tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; runner="$2"
+# With PORT_BASE, also probe against the test servers started there.
+# Usage: tarnwick_config_cli.sh TOOL [RUNNER] [PORT_BASE]
+tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; runner="$2"; base="$3"
 t=$(mktemp -d); trap 'rm -rf "$t"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 run() { $runner "$tool" "$@"; }
@@ -97,5 +98,123 @@ if [ -z "$runner" ]; then
   $as "$tool" check "$t/locked/in.txt" >"$t/out.log" 2>/dev/null; st=$?
   [ "$st" -eq 2 ] || fail "check of an unreadable file: exit $st, want 2"
   grep -q '0 bytes' "$t/out.log" && fail "check took an unreadable file for an empty one"
+fi
+# The Windows build writes CR LF to a text stdout.
+unix() { tr -d '\r' < "$1" > "$1.u" && mv "$1.u" "$1"; }
+
+# hash: size and SHA-256 lines per file, the note line naming it.
+printf 'abc' > "$t/abc.bin"
+: > "$t/empty.bin"
+run hash "$t/abc.bin" "$t/empty.bin" > "$t/hash.txt" || fail "hash"
+unix "$t/hash.txt"
+printf '# abc.bin\n大小=3\n校验=ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad\n# empty.bin\n大小=0\n校验=e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855\n' \
+  | cmp -s - "$t/hash.txt" || fail "hash prints: $(cat "$t/hash.txt")"
+run hash "$t/abc.bin" "$t/none.bin" > "$t/hash.txt" 2>/dev/null; [ $? -eq 2 ] || fail "hash of a missing file must exit 2"
+unix "$t/hash.txt"; grep -q '^大小=3$' "$t/hash.txt" || fail "hash stopped at the missing file"
+
+# fill: GBK text with CR LF; a note and an unknown line kept byte for byte, an
+# existing size replaced and the hash put after it, new keys after their
+# address, a file not in DIR reported; a second run changes nothing.
+mkdir "$t/files"
+head -c 1048699 /dev/urandom > "$t/files/Game.exe"
+printf 'dat' > "$t/files/game.pak"
+exe_sha=$(sha256sum "$t/files/Game.exe" | cut -d' ' -f1)
+pak_sha=$(sha256sum "$t/files/game.pak" | cut -d' ' -f1)
+python3 - "$t/fill.txt" <<'PY'
+import sys
+text = ("# 说明：大小由 fill 填写\r\n版本一登录器下载exe=http://h/a/Game.exe\r\n"
+        "版本一登录器下载exe大小=1\r\n其他=保持 原样  \r\n"
+        "版本一登录器下载dat=http://h/game.pak\r\n版本二登录器下载exe=http://h/gone.exe")
+open(sys.argv[1], "wb").write(text.encode("gbk"))
+PY
+run fill "$t/fill.txt" --from "$t/files" > "$t/fill.log"; st=$?
+[ "$st" -eq 1 ] || fail "fill with a file missing from DIR: exit $st, want 1"
+unix "$t/fill.log"
+grep -q 'missing 版本二登录器下载exe: no file gone.exe' "$t/fill.log" || fail "fill: missing file not named: $(cat "$t/fill.log")"
+python3 - "$t/fill.txt" "$exe_sha" "$pak_sha" <<'PY' || fail "fill result"
+import sys
+got = open(sys.argv[1], "rb").read()
+want = ("# 说明：大小由 fill 填写\r\n版本一登录器下载exe=http://h/a/Game.exe\r\n"
+        "版本一登录器下载exe大小=1048699\r\n版本一登录器下载exe校验=%s\r\n其他=保持 原样  \r\n"
+        "版本一登录器下载dat=http://h/game.pak\r\n版本一登录器下载dat大小=3\r\n"
+        "版本一登录器下载dat校验=%s\r\n版本二登录器下载exe=http://h/gone.exe" % (sys.argv[2], sys.argv[3])).encode("gbk")
+assert got == want, got
+PY
+cp "$t/fill.txt" "$t/fill.once"
+run fill "$t/fill.txt" --from "$t/files" > /dev/null
+cmp -s "$t/fill.txt" "$t/fill.once" || fail "fill twice changed the file again"
+run encode "$t/fill.txt" "$t/fill.dat" || fail "encode of a filled text"
+run check "$t/fill.dat" > "$t/c3.txt"; unix "$t/c3.txt"
+grep -q "版本一登录器下载exe大小=1048699" "$t/c3.txt" || fail "check does not list the filled size"
+grep -q 'not a size\|not a SHA-256\|unknown key "版本' "$t/c3.txt" && fail "check flags what fill wrote"
+
+# check names a malformed integrity value and exits 1.
+printf '版本一登录器下载exe=http://h/a.exe\n版本一登录器下载exe校验=xyz\n' > "$t/bad.txt"
+run encode "$t/bad.txt" "$t/bad.dat" || fail "encode bad.txt"
+run check "$t/bad.dat" > "$t/c4.txt"; [ $? -eq 1 ] || fail "check of a malformed hash must exit 1"
+unix "$t/c4.txt"
+grep -q 'problem: value "xyz" of "版本一登录器下载exe校验" is not a SHA-256' "$t/c4.txt" || fail "malformed hash not named"
+
+if [ -n "$base" ]; then
+  http="http://127.0.0.1:$base"; fault="http://127.0.0.1:$((base + 2))"
+  small_sha=$(python3 -c 'import array,hashlib; print(hashlib.sha256(array.array("I",range(1250)).tobytes()).hexdigest())')
+  cat > "$t/probe_good.txt" <<CFG
+版本一登录器下载exe=$http/small.bin
+版本一登录器下载exe大小=5000
+版本一登录器下载exe校验=$small_sha
+版本一登录器下载exe镜像=$fault/file?size=5000|https://localhost:$((base + 1))/small.bin
+版本二登录器下载dat=$http/norange/small.bin
+CFG
+  # Good addresses (one without ranges: a warning only): exit 0.
+  expect 0 "probe of good addresses" -- probe "$t/probe_good.txt"
+  unix "$t/out.log"
+  grep -q '^4 addresses, 0 failed$' "$t/out.log" || fail "probe good: $(cat "$t/out.log")"
+  grep -Eq '^版本一登录器下载exe镜像\[2\] +localhost:'"$((base + 1))"' +206 +5000/5000 +yes .* ok +[0-9]+ ms +ok$' "$t/out.log" \
+    || fail "probe good: no HTTPS spare row: $(cat "$t/out.log")"
+  grep -Eq '^版本二登录器下载dat .* 200 +5000/- +no .* warn$' "$t/out.log" || fail "probe good: no-range row"
+  # The enciphered form gives the same answer.
+  run encode "$t/probe_good.txt" "$t/probe_good.dat" || fail "encode probe_good"
+  expect 0 "probe of the .dat" -- probe "$t/probe_good.dat"
+  unix "$t/out.log"
+  grep -q '^4 addresses, 0 failed$' "$t/out.log" || fail "probe .dat: $(cat "$t/out.log")"
+
+  # Mixed with broken ones: each row says what is wrong, exit 1, in seconds.
+  cat > "$t/probe_bad.txt" <<CFG
+版本一登录器下载exe=$http/small.bin
+版本一登录器下载exe大小=5000
+版本一登录器下载exe校验=$small_sha
+版本一登录器下载exe镜像=$fault/portal|$fault/file?size=5000&flip=77|$fault/file?size=4000
+版本一登录器下载dat=$fault/status/404
+版本二登录器下载exe=https://localhost:$((base + 3))/small.bin
+版本二登录器下载dat=$fault/stall-headers
+版本三登录器下载exe=$fault/file?size=5000&type=text/html
+CFG
+  start=$(date +%s)
+  expect 1 "probe of broken addresses" -- probe --timeout 2 "$t/probe_bad.txt"
+  unix "$t/out.log"
+  [ $(( $(date +%s) - start )) -le 8 ] || fail "probe took more than 8 s: the time-outs do not run in parallel"
+  row() { grep -E "^$1 " "$t/out.log" | grep -Eq "$2" || fail "probe row $1: want /$2/ in: $(cat "$t/out.log")"; }
+  row '版本一登录器下载exe' ' 206 +5000/5000 +yes .* ok$'
+  row '版本一登录器下载exe镜像\[1\]' ' 200 +[0-9]+/5000 +no +text/html.* FAIL$'
+  row '版本一登录器下载exe镜像\[2\]' ' 206 +5000/5000 +yes .* ok$'
+  row '版本一登录器下载exe镜像\[3\]' ' 206 +4000/5000 .* FAIL$'
+  row '版本一登录器下载dat' ' 404 .* FAIL$'
+  row '版本二登录器下载exe' 'localhost:'"$((base + 3))"' +- .* FAIL$'
+  row '版本二登录器下载dat' ' [0-9]+ ms +FAIL$'
+  row '版本三登录器下载exe' ' 206 .* text/html .* FAIL$'
+  grep -q '^FAIL 版本一登录器下载exe镜像\[1\] .*an HTML page' "$t/out.log" || fail "portal not flagged"
+  grep -q '^FAIL 版本二登录器下载exe .*TLS' "$t/out.log" || fail "self-signed certificate not a TLS problem"
+  grep -q '^FAIL 版本一登录器下载exe镜像\[3\] .*size announced 4000, configured 5000' "$t/out.log" || fail "size"
+  grep -q '^8 addresses, 6 failed$' "$t/out.log" || fail "probe bad count: $(tail -1 "$t/out.log")"
+  # --full: the one wrong byte is found by its hash.
+  expect 1 "probe --full" -- probe --full --timeout 2 "$t/probe_bad.txt"
+  unix "$t/out.log"
+  row '版本一登录器下载exe' ' 5000 got/5000 .* match +ok$'
+  row '版本一登录器下载exe镜像\[2\]' ' DIFFERS +FAIL$'
+  grep -q "^FAIL 版本一登录器下载exe镜像\[2\] .*SHA-256 [0-9a-f]* differs from the configured $small_sha" "$t/out.log" \
+    || fail "--full: wrong byte not caught: $(cat "$t/out.log")"
+  printf '主页地址编辑框=http://h/\n' > "$t/noaddr.txt"
+  expect 1 "probe without addresses" -- probe "$t/noaddr.txt"
+  unix "$t/out.log"
 fi
 echo "tarnwick-config ok"
