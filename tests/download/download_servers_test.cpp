@@ -376,8 +376,15 @@ TEST(DownloadServers, ConfiguredSizeAndHashDecideWhatIsPublished) {
   ExpectFailed(received);
   EXPECT_EQ(received.failure.reason, FailReason::SizeMismatch);
 
-  // The wrong bytes (a stale copy, or a portal's page with 200): fetched
-  // once more from the first byte, then failed, and nothing is kept.
+  // One byte wrong at the right size, or a captive portal's page with 200:
+  // the stated hash catches both.
+  for (const char* path : {"/file?size=300001&etag=h&flip=150000", "/portal"}) {
+    Outcome o = Download(Fault(path), 0, {}, Checked(-1, good));
+    ExpectFailed(o);
+    EXPECT_EQ(o.failure.reason, FailReason::HashMismatch) << path;
+  }
+  // The wrong bytes: fetched once more from the first byte, then failed, and
+  // nothing is kept.
   key = Key("hash");
   Outcome bad = Download(Fault("/file?size=300001&etag=h&key=" + key), 0, {}, Checked(n, wrong, {}, 6));
   ExpectFailed(bad);
