@@ -719,18 +719,21 @@ RectF PaintLink(Graphics& g, std::wstring_view text, const RectF& box, bool hot,
                 ARGB inkHot) {
   Font font(FamilyFor(kUiFace), 15, hot ? FontStyleUnderline : FontStyleRegular, UnitPixel);
   StringFormat fmt(StringFormatFlagsNoWrap);
-  fmt.SetAlignment(align);
   fmt.SetTrimming(StringTrimmingEllipsisPath);
   RectF used;
   g.MeasureString(text.data(), static_cast<INT>(text.size()), &font, box, &fmt, &used);
+  // Centred by hand from the measured width: where the text lands is also
+  // where the link answers the mouse.
+  float w = std::min(used.Width, box.Width);
+  RectF at = box;
+  if (align == StringAlignmentCenter) at.X = box.X + (box.Width - w) / 2, at.Width = w + 1;
   SolidBrush brush(C(hot ? inkHot : ink));
-  g.DrawString(text.data(), static_cast<INT>(text.size()), &font, box, &fmt, &brush);
+  g.DrawString(text.data(), static_cast<INT>(text.size()), &font, at, &fmt, &brush);
   if (!hot) {
     SolidBrush ul(C(WithAlpha(ink, 0x80)));
-    g.FillRectangle(&ul, RectF(used.X + 1, used.Y + used.Height - 3, used.Width - 4, 1));
+    g.FillRectangle(&ul, RectF(at.X + 1, used.Y + used.Height - 3, w - 4, 1));
   }
-  float w = std::min(used.Width, box.Width);
-  return RectF(std::max(used.X, box.X), used.Y, w, used.Height);
+  return RectF(at.X, used.Y, w, used.Height);
 }
 
 // The panel's frame and its "最新公告" heading, shared by the link panel and
