@@ -46,7 +46,21 @@ enum class Prop : std::uint8_t {
   SelectedItem,
   Interval,      // timer, ms; 0 stops it
   Address,       // web page shown by a WebBrowserEx
+  Page,          // how that page's load went (PageState)
 };
+
+// What a WebBrowserEx shows.
+enum class PageState : std::uint8_t {
+  Blank,    // no address
+  Loading,  // asked for; nothing known yet
+  Shown,    // the page arrived
+  Offline,  // it failed: the panel's own offline view, the address and a retry link
+};
+
+// An offline page is tried again after this long, or at once when the
+// network comes back, at most kPageAutoRetries times for one address.
+inline constexpr std::uint32_t kPageRetryMs = 30000;
+inline constexpr int kPageAutoRetries = 3;
 
 // The look a control is drawn with. The design carries it, so renaming a
 // control cannot change how it looks. None: kinds with a single look
@@ -119,6 +133,9 @@ struct ControlState {
   std::vector<std::string> items;
   int interval = 0;
   std::string address;
+  PageState page = PageState::Blank;
+  int autoRetries = 0;          // automatic retries of this address so far
+  std::uint32_t failedAt = 0;   // tick count of the last failure
 };
 
 enum WindowShowState : int { kWindowNormal = 0, kWindowMinimised = 2 };

@@ -34,7 +34,8 @@ std::vector<std::function<void()>> Dispatcher::TakeAll() {
   return out;
 }
 
-Ui::Ui(Backend& backend) : backend_(backend), dispatcher_(new Dispatcher(&backend)) { backend_.Attach(*this); }
+Ui::Ui(Backend& backend, platform::Clock& clock)
+    : backend_(backend), clock_(clock), dispatcher_(new Dispatcher(&backend)) { backend_.Attach(*this); }
 
 Ui::~Ui() { dispatcher_->Close(); }
 
@@ -200,8 +201,66 @@ void Ui::SetInterval(WindowId w, std::string_view name, int ms) {
 void Ui::LoadWebPage(WindowId w, std::string_view name, std::string_view address) {
   if (ControlState* c = Find(w, name)) {
     c->address = std::string(address);
+    c->page = c->address.empty() ? PageState::Blank : PageState::Loading;
+    c->autoRetries = 0;
     Changed(w, *c, Prop::Address);
+    Changed(w, *c, Prop::Page);
   }
+}
+
+void Ui::PageLoaded(WindowId w, std::string_view name) {
+  ControlState* c = Find(w, name);
+  if (!c || c->design->kind != Kind::WebBrowserEx || c->page != PageState::Loading) return;
+  c->page = PageState::Shown;
+  Changed(w, *c, Prop::Page);
+}
+
+void Ui::PageFailed(WindowId w, std::string_view name) {
+  ControlState* c = Find(w, name);
+  // A shown page can fail too: a link on the announcement's own host.
+  if (!c || c->design->kind != Kind::WebBrowserEx ||
+      (c->page != PageState::Loading && c->page != PageState::Shown))
+    return;
+  c->page = PageState::Offline;
+  c->failedAt = clock_.TickCount();
+  Changed(w, *c, Prop::Page);
+}
+
+void Ui::Reload(WindowId w, ControlState& c) {
+  c.page = PageState::Loading;
+  Changed(w, c, Prop::Address);
+  Changed(w, c, Prop::Page);
+}
+
+void Ui::RetryPage(WindowId w, std::string_view name) {
+  ControlState* c = Find(w, name);
+  if (!c || c->page != PageState::Offline) return;
+  Reload(w, *c);
+}
+
+void Ui::CheckOfflinePages(bool networkUp) {
+  bool back = networkUp && !networkUp_;
+  networkUp_ = networkUp;
+  std::uint32_t now = clock_.TickCount();
+  for (int i = 0; i < kWindowCount; ++i) {
+    if (!windows_[i].open) continue;
+    for (ControlState& c : windows_[i].controls) {
+      if (c.page != PageState::Offline || c.autoRetries >= kPageAutoRetries) continue;
+      if (back || (networkUp && platform::TicksBetween(c.failedAt, now) >= kPageRetryMs)) {
+        ++c.autoRetries;
+        Reload(static_cast<WindowId>(i), c);
+      }
+    }
+  }
+}
+
+bool Ui::PagesAwaitingRetry() const {
+  for (const WindowState_& w : windows_) {
+    if (!w.open) continue;
+    for (const ControlState& c : w.controls)
+      if (c.page == PageState::Offline && c.autoRetries < kPageAutoRetries) return true;
+  }
+  return false;
 }
 
 void Ui::Redraw(WindowId w, std::string_view name) {

@@ -12,6 +12,7 @@
 #include <tuple>
 #include <vector>
 
+#include "platform/clock.h"
 #include "ui/backend.h"
 #include "ui/model.h"
 
@@ -41,7 +42,7 @@ class Ui {
  public:
   using Handler = std::function<void(int arg)>;
 
-  explicit Ui(Backend& backend);
+  explicit Ui(Backend& backend, platform::Clock& clock = platform::SystemClock());
   ~Ui();
   Ui(const Ui&) = delete;
   Ui& operator=(const Ui&) = delete;
@@ -68,6 +69,18 @@ class Ui {
   void SetSelectedItem(WindowId w, std::string_view name, int index);
   void SetInterval(WindowId w, std::string_view name, int ms);
   void LoadWebPage(WindowId w, std::string_view name, std::string_view address);
+  // How the page's load ended, as the backend saw it. A failure shows the
+  // offline view; a report that finds no load under way is stale and dropped.
+  void PageLoaded(WindowId w, std::string_view name);
+  void PageFailed(WindowId w, std::string_view name);
+  // The offline view's retry link: loads the address again, however many
+  // automatic retries are spent.
+  void RetryPage(WindowId w, std::string_view name);
+  // Window thread, about once a second while PagesAwaitingRetry(): an offline
+  // page is retried when the network has come back since the last call, or
+  // kPageRetryMs after it failed while the network is up.
+  void CheckOfflinePages(bool networkUp);
+  bool PagesAwaitingRetry() const;
   void Redraw(WindowId w, std::string_view name);
   void SetWindowState(WindowId w, int state);
   int WindowState(WindowId w) const;
@@ -107,8 +120,11 @@ class Ui {
   ControlState* Find(WindowId w, std::string_view name);
   void Changed(WindowId w, ControlState& c, Prop p);
   void DoClose(WindowId id);
+  void Reload(WindowId w, ControlState& c);
 
   Backend& backend_;
+  platform::Clock& clock_;
+  bool networkUp_ = true;
   std::shared_ptr<Dispatcher> dispatcher_;
   WindowState_ windows_[kWindowCount];
   std::map<std::tuple<int, std::string, int>, Handler, std::less<>> handlers_;

@@ -69,6 +69,12 @@ struct ArgvTraits {  // CommandLineToArgvW's array
   static void Close(Type h) { ::LocalFree(h); }
 };
 
+struct RegKeyTraits {
+  using Type = HKEY;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { ::RegCloseKey(h); }
+};
+
 using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
 using UniqueFileHandle = UniqueHandle<FileHandleTraits>;
 using UniqueFindHandle = UniqueHandle<FindHandleTraits>;
@@ -76,6 +82,7 @@ using UniqueMemoryDc = UniqueHandle<WindowDcTraits>;
 using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueArgv = UniqueHandle<ArgvTraits>;
+using UniqueRegKey = UniqueHandle<RegKeyTraits>;
 
 // Selects an object into a DC and puts the previous one back on destruction,
 // so a DC is never deleted with our bitmap still in it.

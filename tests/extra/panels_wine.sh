@@ -4,7 +4,8 @@
 # settings window writes the right Game.ini, a start runs a stand-in game in
 # its folder with the normal show command and sweeps the game's desktop
 # shortcuts, a missing program file is reported, pictures arrive without
-# holding the window, and a second instance is refused with exit code 0.
+# holding the window, a second instance is refused with exit code 0, and the
+# browser control's document mode is asked for under HKCU only.
 # Usage: panels_wine.sh NATIVE_BUILD WIN32_BUILD
 set -u
 NATIVE_BUILD="$(cd "${1:?native build folder}" && pwd -P)"
@@ -150,6 +151,19 @@ if ! wait_for "has_geometry 1334x687+50+50" 60; then
   echo "panels_wine: $failures failure(s)"; exit 1
 fi
 pass "main window shown"
+
+# The newest document mode for the exe's own name, per user; never machine-wide.
+FC='Software\Microsoft\Internet Explorer\Main\FeatureControl\FEATURE_BROWSER_EMULATION'
+got=$(wine reg query "HKCU\\$FC" /v TarnwickLauncher.exe 2>/dev/null | tr -d '\r' | grep -i 'TarnwickLauncher.exe')
+case "$got" in
+  *REG_DWORD*0x2af9*) pass "FEATURE_BROWSER_EMULATION 11001 under HKCU for TarnwickLauncher.exe" ;;
+  *) fail "HKCU feature value: '${got}'" ;;
+esac
+lm=""
+for root in "HKLM\\$FC" "HKLM\\Software\\Wow6432Node\\${FC#Software\\}"; do
+  lm+=$(wine reg query "$root" /v TarnwickLauncher.exe 2>/dev/null | tr -d '\r' | grep -i 'TarnwickLauncher.exe')
+done
+[ -z "$lm" ] && pass "nothing written under HKLM" || fail "HKLM holds: $lm"
 
 # Start-up fill: every configured version gets its folder and default Game.ini.
 DEFAULT_INI='[Config]|ServerName=Kestrand|ServerID=1000|ServerIP=127.0.0.1|ServerPort=39169|ScreenWidth=1024|ScreenHeight=768|WindowMode=1|Selection=【Orvane◆Wendal◆Qelmar】|Kestrand|ClassicMode=1'

@@ -220,6 +220,36 @@ for row in 'https://www.example.com/notice/index.html|opened' 'C:\windows\win.in
 done
 : > "$LOG"
 
+echo "== offline view"
+# The page failed: the panel shows "公告暂时无法显示", the address as a link
+# (opened in the browser) and a retry link (loads the page again).
+: > "$LOG"
+( cd "$WORK" && exec wine "$EXE" "$LOG" --offline --log-shell ) >/dev/null 2>&1 &
+APP_PID=$!
+if wait_geometry '1334x687+50+50' 60 && wait_log 'page 3' 10; then
+  pass "announcement in its offline state"
+  sleep 1
+  xdotool mousemove 1 1; sleep 0.4
+  shot main-offline 1334x687+50+50
+  panel_look() { import -window root -crop 1074x353+282+241 +repage rgb:- 2>/dev/null | md5sum | cut -d' ' -f1; }
+  offline_look=$(panel_look)
+  xdotool mousemove $((50 + 769)) $((50 + 387)); sleep 0.6
+  [ "$(panel_look)" != "$offline_look" ] && pass "address link under the pointer" || fail "no address link at 769,387"
+  xdotool click 1; sleep 1
+  wait_log 'shell open https://www.example.com/notice/index.html' 5 && pass "address link opens the browser" \
+    || fail "address link did not reach the shell"
+  grep -q 'page 1' "$LOG" && fail "address link retried the page"
+  click 769 423   # 重试
+  wait_log 'page 1' 5 && pass "retry link loads the page again" || fail "retry link did nothing"
+  sleep 0.5
+  [ "$(panel_look)" != "$offline_look" ] && pass "offline view gone after the retry" || fail "offline view still shown"
+else
+  fail "offline view did not come up"
+fi
+kill "$APP_PID" 2>/dev/null; wait "$APP_PID" 2>/dev/null; APP_PID=""
+timeout 10 wineserver -k 2>/dev/null
+: > "$LOG"
+
 echo "== high DPI"
 # 200 % in a prefix of its own: twice 1334x687 does not fit 1600x900, so the
 # window scales down to the work area (1600 wide, 824 high) and stays inside.

@@ -5,6 +5,7 @@
 #include <set>
 #include <thread>
 
+#include "support/download_support.h"
 #include "ui/designs.h"
 #include "ui/headless_backend.h"
 #include "ui/ui.h"
@@ -196,6 +197,113 @@ TEST_F(HeadlessUi, FailedCreationLeavesNoWindow) {
   backend.failCreate = true;
   EXPECT_FALSE(ui.LoadWindow(WindowId::Prompt, true));
   EXPECT_FALSE(ui.IsOpen(WindowId::Prompt));
+}
+
+// The announcement panel's offline view and its retries, on a clock the
+// test moves.
+class OfflinePanel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    clock.Set(0xFFFF0000u);  // the tick count wraps during the test
+    ASSERT_TRUE(ui.LoadWindow(WindowId::Main, false));
+    ui.LoadWebPage(WindowId::Main, kPanel, "http://news.good.com/");
+  }
+  const ui::ControlState& Panel() { return *ui.Control(WindowId::Main, kPanel); }
+  void Advance(std::uint32_t ms) { clock.Set(clock.TickCount() + ms); }
+  int Loads() {
+    int n = 0;
+    for (const auto& w : backend.writes) n += w.control == kPanel && w.prop == ui::Prop::Address;
+    return n;
+  }
+  static constexpr std::string_view kPanel = "浏览框Ex1";
+  testing_support::ManualClock clock;
+  ui::HeadlessBackend backend;
+  ui::Ui ui{backend, clock};
+};
+
+TEST_F(OfflinePanel, FailureShowsTheOfflineViewAndRetriesAfterThirtySeconds) {
+  EXPECT_EQ(Panel().page, ui::PageState::Loading);
+  ui.PageFailed(WindowId::Main, kPanel);
+  EXPECT_EQ(Panel().page, ui::PageState::Offline);
+  EXPECT_EQ(backend.writes.back().prop, ui::Prop::Page);
+  EXPECT_TRUE(ui.PagesAwaitingRetry());
+  int loads = Loads();
+  Advance(ui::kPageRetryMs - 1);
+  ui.CheckOfflinePages(true);
+  EXPECT_EQ(Panel().page, ui::PageState::Offline);
+  EXPECT_EQ(Loads(), loads);
+  Advance(1);
+  ui.CheckOfflinePages(true);
+  EXPECT_EQ(Panel().page, ui::PageState::Loading);
+  EXPECT_EQ(Loads(), loads + 1);
+  EXPECT_EQ(Panel().address, "http://news.good.com/");
+  ui.PageLoaded(WindowId::Main, kPanel);
+  EXPECT_EQ(Panel().page, ui::PageState::Shown);
+  EXPECT_FALSE(ui.PagesAwaitingRetry());
+}
+
+TEST_F(OfflinePanel, NetworkBackRetriesAtOnceAndThreeAutomaticRetriesAtMost) {
+  int loads = Loads();
+  ui.PageFailed(WindowId::Main, kPanel);
+  // No network: the 30 s pass without a retry that could only fail.
+  ui.CheckOfflinePages(false);
+  Advance(ui::kPageRetryMs * 3);
+  ui.CheckOfflinePages(false);
+  EXPECT_EQ(Panel().page, ui::PageState::Offline);
+  Advance(1000);
+  ui.CheckOfflinePages(true);  // back
+  EXPECT_EQ(Panel().page, ui::PageState::Loading);
+  EXPECT_EQ(Panel().autoRetries, 1);
+  // Two more automatic retries, then the view stays with its retry link.
+  for (int i = 2; i <= ui::kPageAutoRetries; ++i) {
+    ui.PageFailed(WindowId::Main, kPanel);
+    Advance(ui::kPageRetryMs);
+    ui.CheckOfflinePages(true);
+    EXPECT_EQ(Panel().page, ui::PageState::Loading) << i;
+  }
+  ui.PageFailed(WindowId::Main, kPanel);
+  EXPECT_FALSE(ui.PagesAwaitingRetry());
+  ui.CheckOfflinePages(false);
+  for (int i = 0; i < 5; ++i) {
+    Advance(ui::kPageRetryMs);
+    ui.CheckOfflinePages(true);
+  }
+  EXPECT_EQ(Panel().page, ui::PageState::Offline);
+  EXPECT_EQ(Loads(), loads + ui::kPageAutoRetries);
+  // The retry link always works; another address starts a fresh count.
+  ui.RetryPage(WindowId::Main, kPanel);
+  EXPECT_EQ(Panel().page, ui::PageState::Loading);
+  EXPECT_EQ(Loads(), loads + ui::kPageAutoRetries + 1);
+  ui.PageFailed(WindowId::Main, kPanel);
+  ui.LoadWebPage(WindowId::Main, kPanel, "http://news.good.com/2.html");
+  ui.PageFailed(WindowId::Main, kPanel);
+  EXPECT_TRUE(ui.PagesAwaitingRetry());
+  EXPECT_EQ(Panel().autoRetries, 0);
+}
+
+TEST_F(OfflinePanel, StaleReportsAndOtherControlsAreIgnored) {
+  ui.PageLoaded(WindowId::Main, kPanel);
+  ui.PageLoaded(WindowId::Main, kPanel);
+  EXPECT_EQ(Panel().page, ui::PageState::Shown);
+  ui.RetryPage(WindowId::Main, kPanel);  // nothing to retry
+  EXPECT_EQ(Panel().page, ui::PageState::Shown);
+  // A link on the announcement's host that fails shows the view as well.
+  ui.PageFailed(WindowId::Main, kPanel);
+  EXPECT_EQ(Panel().page, ui::PageState::Offline);
+  ui.PageLoaded(WindowId::Main, kPanel);  // late, from before the failure
+  EXPECT_EQ(Panel().page, ui::PageState::Offline);
+  ui.LoadWebPage(WindowId::Main, kPanel, "");
+  EXPECT_EQ(Panel().page, ui::PageState::Blank);
+  ui.PageFailed(WindowId::Main, kPanel);
+  EXPECT_EQ(Panel().page, ui::PageState::Blank);
+  ui.PageFailed(WindowId::Main, "版本一按钮");
+  EXPECT_EQ(ui.Control(WindowId::Main, "版本一按钮")->page, ui::PageState::Blank);
+  // A closed window retries nothing.
+  ui.LoadWebPage(WindowId::Main, kPanel, "http://news.good.com/");
+  ui.PageFailed(WindowId::Main, kPanel);
+  ui.CloseWindow(WindowId::Main);
+  ui.RunPosted();
+  EXPECT_FALSE(ui.PagesAwaitingRetry());
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // Opens the main window with sample texts and pictures, wires the secondary
 // windows as the launcher does, and appends every event to a log file:
-//   ui_preview.exe LOG [--picture CONTROL FILE]... [--address URL] [--log-shell]
+//   ui_preview.exe LOG [--picture CONTROL FILE]... [--address URL] [--log-shell] [--offline]
 // With --log-shell, shell opens (the announcement link) are logged instead of
-// reaching the system.
+// reaching the system. With --offline the announcement shows its offline view
+// (as if the page had failed) and every change of the page's state is logged.
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -64,12 +66,15 @@ int main(int argc, char** argv) {
   std::vector<std::string> args = platform::CommandLineArgs(argc, argv);
   std::vector<std::pair<std::string, std::string>> pictures;
   std::string address = "https://www.example.com/notice/index.html";
+  bool offline = false;
   for (size_t i = 1; i < args.size(); ++i) {
     if (args[i] == "--picture" && i + 2 < args.size()) {
       pictures.emplace_back(args[i + 1], args[i + 2]);
       i += 2;
     } else if (args[i] == "--address" && i + 1 < args.size()) {
       address = args[++i];
+    } else if (args[i] == "--offline") {
+      offline = true;
     } else if (args[i] == "--log-shell") {
       platform::SetShellHook([](const platform::ShellCall& call) {
         Log("shell open " + call.file);
@@ -82,6 +87,24 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<ui::Backend> backend = ui::CreateWindowBackend();
   ui::Ui ui(*backend);
+  // The page's state as the panel sees it, polled: the model raises no event for it.
+  std::thread pageWatch;
+  if (offline) {
+    std::shared_ptr<ui::Dispatcher> d = ui.dispatcher();
+    pageWatch = std::thread([d, &ui] {
+      int last = -1;
+      for (;;) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        bool posted = d->Post([&ui, &last] {
+          const ui::ControlState* c = ui.Control(WindowId::Main, "浏览框Ex1");
+          int now = c ? static_cast<int>(c->page) : -1;
+          if (c && now != last) Log("page " + std::to_string(now));
+          last = now;
+        });
+        if (!posted) return;
+      }
+    });
+  }
 
   Slot slots[4] = {
       {"版本一按钮", "开始游戏按钮_Ravik", "安装游戏按钮_Ravik", "经典怀旧版", true},
@@ -128,6 +151,7 @@ int main(int argc, char** argv) {
     ui.SetVisible(WindowId::Main, "进度条Ex1", false);
     ui.SetVisible(WindowId::Main, "透明标签_进度", false);
     ui.LoadWebPage(WindowId::Main, "浏览框Ex1", address);
+    if (offline) ui.PageFailed(WindowId::Main, "浏览框Ex1");
     ui.SetInterval(WindowId::Main, "时钟1", 500);
     select(0);
   });
@@ -173,6 +197,8 @@ int main(int argc, char** argv) {
   std::shared_ptr<ui::Dispatcher> d = ui.dispatcher();
   std::thread([d] { d->Post([] { Log("posted ran"); }); }).join();
   ui.Run();
+  d->Close();
+  if (pageWatch.joinable()) pageWatch.join();
   Log("exit");
   return 0;
 }

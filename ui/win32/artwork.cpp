@@ -1,5 +1,6 @@
 #include "ui/win32/artwork.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -711,7 +712,33 @@ void PaintProgress(Graphics& g, const RectF& r0, double fraction) {
   Glow(g, f.X + f.Width - 2, f.Y + f.Height / 2, 10, f.Height, 0xA0BFF0FF);
 }
 
-RectF PaintBrowserPanel(Graphics& g, const RectF& r0, std::wstring_view address, bool linkHot) {
+namespace {
+
+// One line of link text in box; returns the rectangle the text takes.
+RectF PaintLink(Graphics& g, std::wstring_view text, const RectF& box, bool hot, StringAlignment align, ARGB ink,
+                ARGB inkHot) {
+  Font font(FamilyFor(kUiFace), 15, hot ? FontStyleUnderline : FontStyleRegular, UnitPixel);
+  StringFormat fmt(StringFormatFlagsNoWrap);
+  fmt.SetTrimming(StringTrimmingEllipsisPath);
+  RectF used;
+  g.MeasureString(text.data(), static_cast<INT>(text.size()), &font, box, &fmt, &used);
+  // Centred by hand from the measured width: where the text lands is also
+  // where the link answers the mouse.
+  float w = std::min(used.Width, box.Width);
+  RectF at = box;
+  if (align == StringAlignmentCenter) at.X = box.X + (box.Width - w) / 2, at.Width = w + 1;
+  SolidBrush brush(C(hot ? inkHot : ink));
+  g.DrawString(text.data(), static_cast<INT>(text.size()), &font, at, &fmt, &brush);
+  if (!hot) {
+    SolidBrush ul(C(WithAlpha(ink, 0x80)));
+    g.FillRectangle(&ul, RectF(at.X + 1, used.Y + used.Height - 3, w - 4, 1));
+  }
+  return RectF(at.X, used.Y, w, used.Height);
+}
+
+// The panel's frame and its "最新公告" heading, shared by the link panel and
+// the offline view.
+RectF PaintPanelFrame(Graphics& g, const RectF& r0) {
   RectF r = Inset(r0, 0.5f, 0.5f);
   LinearGradientBrush bg(RectF(r.X, r.Y - 1, r.Width, r.Height + 2), C(0xD0101724), C(0xD0080B12),
                          LinearGradientModeVertical);
@@ -723,25 +750,43 @@ RectF PaintBrowserPanel(Graphics& g, const RectF& r0, std::wstring_view address,
   LinearGradientBrush line(RectF(r.X + 23, r.Y + 55, r.Width - 46, 1), C(0xFF34425C), C(0x0034425C),
                            LinearGradientModeHorizontal);
   g.FillRectangle(&line, RectF(r.X + 24, r.Y + 55, r.Width - 48, 1));
+  return r;
+}
+
+}  // namespace
+
+RectF PaintBrowserPanel(Graphics& g, const RectF& r0, std::wstring_view address, bool linkHot) {
+  RectF r = PaintPanelFrame(g, r0);
   if (address.empty()) {
     Text(g, L"暂无公告", kUiFace, 15, FontStyleRegular, kMuted, RectF(r.X + 24, r.Y + 70, r.Width - 48, 28));
     return RectF();
   }
   Text(g, L"本机暂无网页组件，请点击下面的地址在浏览器中查看公告：", kUiFace, 14, FontStyleRegular, kMuted,
        RectF(r.X + 24, r.Y + 70, r.Width - 48, 26));
-  Font font(FamilyFor(kUiFace), 15, linkHot ? FontStyleUnderline : FontStyleRegular, UnitPixel);
-  StringFormat fmt(StringFormatFlagsNoWrap);
-  fmt.SetTrimming(StringTrimmingEllipsisPath);
-  RectF box(r.X + 24, r.Y + 102, r.Width - 48, 24);
-  RectF used;
-  g.MeasureString(address.data(), static_cast<INT>(address.size()), &font, box, &fmt, &used);
-  SolidBrush ink(C(linkHot ? kIceHi : 0xFF4FB8EE));
-  g.DrawString(address.data(), static_cast<INT>(address.size()), &font, box, &fmt, &ink);
-  if (!linkHot) {
-    SolidBrush ul(C(0x804FB8EE));
-    g.FillRectangle(&ul, RectF(used.X + 1, used.Y + used.Height - 3, used.Width - 4, 1));
-  }
-  return RectF(used.X, used.Y, std::min(used.Width, box.Width), used.Height);
+  return PaintLink(g, address, RectF(r.X + 24, r.Y + 102, r.Width - 48, 24), linkHot, StringAlignmentNear,
+                   0xFF4FB8EE, kIceHi);
+}
+
+OfflineLinks PaintOfflinePanel(Graphics& g, const RectF& r0, std::wstring_view address, int hotLink) {
+  RectF r = PaintPanelFrame(g, r0);
+  float cx = r.X + r.Width / 2, top = r.Y + 84;
+  // A dimmed beacon with a gap: the page did not come through.
+  Pen ring(C(WithAlpha(kMuted, 0xB0)), 2.5f);
+  ring.SetStartCap(LineCapRound);
+  ring.SetEndCap(LineCapRound);
+  g.DrawArc(&ring, RectF(cx - 22, top, 44, 44), -60, 300);
+  SolidBrush dot(C(kGold));
+  g.FillEllipse(&dot, RectF(cx - 3, top + 27, 6, 6));
+  g.FillRectangle(&dot, RectF(cx - 1.5f, top + 10, 3, 13));
+  Text(g, L"公告暂时无法显示", kUiFace, 20, FontStyleBold, kText, RectF(r.X + 24, top + 58, r.Width - 48, 32),
+       StringAlignmentCenter);
+  OfflineLinks links;
+  if (!address.empty())
+    links.address = PaintLink(g, address, RectF(r.X + 48, top + 100, r.Width - 96, 24), hotLink == 1,
+                              StringAlignmentCenter, 0xFF4FB8EE, kIceHi);
+  links.retry = PaintLink(g, L"重试", RectF(r.X + 48, top + 136, r.Width - 96, 24), hotLink == 2,
+                          StringAlignmentCenter, kGold, kGoldHi);
+  return links;
 }
 
 }  // namespace ui::win32

@@ -52,5 +52,12 @@ void PaintProgress(Gdiplus::Graphics& g, const Gdiplus::RectF& r, double fractio
 // the link's rectangle (empty when there is no address).
 Gdiplus::RectF PaintBrowserPanel(Gdiplus::Graphics& g, const Gdiplus::RectF& r, std::wstring_view address,
                                  bool linkHot);
+// The panel when its page could not be loaded: "公告暂时无法显示", the address
+// as a link and a retry link. hotLink: 1 the address, 2 retry, 0 neither.
+struct OfflineLinks {
+  Gdiplus::RectF address, retry;  // empty: not shown
+};
+OfflineLinks PaintOfflinePanel(Gdiplus::Graphics& g, const Gdiplus::RectF& r, std::wstring_view address,
+                               int hotLink);
 
 }  // namespace ui::win32

@@ -1,23 +1,41 @@
 #include "ui/win32/browser_host.h"
 
+#include <docobj.h>
 #include <exdisp.h>
-#include <ole2.h>
+#include <exdispid.h>
+#include <mshtmhst.h>
 
-#include "platform/win32/com_ptr.h"
+#include <deque>
+#include <string_view>
+
+#include "platform/log.h"
+#include "platform/names.h"
 #include "platform/win32/unique_handle.h"
+#include "platform/win32/wide.h"
+#include "ui/navigation.h"
 
 namespace ui::win32 {
 namespace {
 
 using platform::win32::ComPtr;
+using platform::win32::Narrow;
 using platform::win32::UniqueBstr;
+using platform::win32::UniqueRegKey;
 using platform::win32::UniqueWindow;
+using platform::win32::Widen;
 
 constexpr wchar_t kHostClass[] = L"TarnwickBrowserHost";
+constexpr UINT kRunDeferred = WM_APP + 7;
+// CGID_DocHostCommandHandler; the import library lacks it.
+constexpr GUID kDocHostCommands = {0xf38bc242, 0xb950, 0x11d1, {0x89, 0x18, 0x00, 0xc0, 0x4f, 0xc2, 0xc8, 0x36}};
 
-// The smallest in-place container the browser control accepts: a client
-// site, an in-place site and a frame, all answered by one object.
-class Site final : public IOleClientSite, public IOleInPlaceSite, public IOleInPlaceFrame {
+// The client site, in-place site, frame and document host of the control,
+// all answered by one object.
+class Site final : public IOleClientSite,
+                   public IOleInPlaceSite,
+                   public IOleInPlaceFrame,
+                   public IDocHostUIHandler,
+                   public IOleCommandTarget {
  public:
   explicit Site(HWND hwnd) : hwnd_(hwnd) {}
 
@@ -31,6 +49,10 @@ class Site final : public IOleClientSite, public IOleInPlaceSite, public IOleInP
       *out = static_cast<IOleInPlaceSite*>(this);
     else if (riid == IID_IOleInPlaceFrame || riid == IID_IOleInPlaceUIWindow)
       *out = static_cast<IOleInPlaceFrame*>(this);
+    else if (riid == IID_IDocHostUIHandler)
+      *out = static_cast<IDocHostUIHandler*>(this);
+    else if (riid == IID_IOleCommandTarget)
+      *out = static_cast<IOleCommandTarget*>(this);
     else
       return E_NOINTERFACE;
     AddRef();
@@ -94,11 +116,214 @@ class Site final : public IOleClientSite, public IOleInPlaceSite, public IOleInP
   STDMETHODIMP SetMenu(HMENU, HOLEMENU, HWND) override { return S_OK; }
   STDMETHODIMP RemoveMenus(HMENU) override { return S_OK; }
   STDMETHODIMP SetStatusText(LPCOLESTR) override { return S_OK; }
-  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+  STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }  // also IDocHostUIHandler's
   STDMETHODIMP TranslateAccelerator(LPMSG, WORD) override { return S_FALSE; }
+
+  // IDocHostUIHandler
+  STDMETHODIMP ShowContextMenu(DWORD, POINT*, IUnknown*, IDispatch*) override {
+    return S_OK;  // shown by us: that is, none
+  }
+  STDMETHODIMP GetHostInfo(DOCHOSTUIINFO* info) override {
+    if (!info || info->cbSize < sizeof(DOCHOSTUIINFO)) return E_INVALIDARG;
+    // Sharp at any scale, flat into the panel's frame, no help menu, and no
+    // protocols the system does not trust.
+    info->dwFlags = DOCHOSTUIFLAG_DPI_AWARE | DOCHOSTUIFLAG_NO3DBORDER | DOCHOSTUIFLAG_NO3DOUTERBORDER |
+                    DOCHOSTUIFLAG_FLAT_SCROLLBAR | DOCHOSTUIFLAG_THEME | DOCHOSTUIFLAG_DISABLE_HELP_MENU |
+                    DOCHOSTUIFLAG_DISABLE_UNTRUSTEDPROTOCOL | DOCHOSTUIFLAG_LOCAL_MACHINE_ACCESS_CHECK;
+    info->dwDoubleClick = DOCHOSTUIDBLCLK_DEFAULT;
+    info->pchHostCss = nullptr;
+    info->pchHostNS = nullptr;
+    return S_OK;
+  }
+  STDMETHODIMP ShowUI(DWORD, IOleInPlaceActiveObject*, IOleCommandTarget*, IOleInPlaceFrame*,
+                      IOleInPlaceUIWindow*) override {
+    return S_OK;  // no menus or toolbars to show
+  }
+  STDMETHODIMP HideUI() override { return S_OK; }
+  STDMETHODIMP UpdateUI() override { return S_OK; }
+  STDMETHODIMP OnDocWindowActivate(BOOL) override { return S_OK; }
+  STDMETHODIMP OnFrameWindowActivate(BOOL) override { return S_OK; }
+  STDMETHODIMP ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) override { return S_OK; }
+  STDMETHODIMP TranslateAccelerator(LPMSG, const GUID*, DWORD) override { return S_FALSE; }
+  STDMETHODIMP GetOptionKeyPath(LPOLESTR* key, DWORD) override {
+    if (key) *key = nullptr;
+    return S_FALSE;
+  }
+  STDMETHODIMP GetDropTarget(IDropTarget*, IDropTarget** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetExternal(IDispatch** out) override {
+    // Pages get no window.external to call into the launcher.
+    if (out) *out = nullptr;
+    return S_FALSE;
+  }
+  STDMETHODIMP TranslateUrl(DWORD, LPWSTR, LPWSTR* out) override {
+    if (out) *out = nullptr;
+    return S_FALSE;
+  }
+  STDMETHODIMP FilterDataObject(IDataObject*, IDataObject** out) override {
+    if (out) *out = nullptr;
+    return S_FALSE;
+  }
+
+  // IOleCommandTarget: the engine asks before its script-error dialog.
+  STDMETHODIMP QueryStatus(const GUID*, ULONG, OLECMD*, OLECMDTEXT*) override { return OLECMDERR_E_UNKNOWNGROUP; }
+  STDMETHODIMP Exec(const GUID* group, DWORD id, DWORD, VARIANT*, VARIANT* out) override {
+    if (!group || !::IsEqualGUID(*group, kDocHostCommands)) return OLECMDERR_E_UNKNOWNGROUP;
+    if (id != OLECMDID_SHOWSCRIPTERROR) return OLECMDERR_E_NOTSUPPORTED;
+    // Handled (no dialog), and the page's scripts keep running.
+    if (out) {
+      ::VariantClear(out);
+      out->vt = VT_BOOL;
+      out->boolVal = VARIANT_TRUE;
+    }
+    return S_OK;
+  }
 
  private:
   HWND hwnd_;
+  ULONG refs_ = 1;
+};
+
+// The string an event argument holds, by value or by reference.
+std::string StringArg(const VARIANT& v) {
+  if (v.vt == VT_BSTR) return v.bstrVal ? Narrow(v.bstrVal) : std::string();
+  if (v.vt == (VT_BYREF | VT_BSTR)) return v.pbstrVal && *v.pbstrVal ? Narrow(*v.pbstrVal) : std::string();
+  if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal) return StringArg(*v.pvarVal);
+  return {};
+}
+
+VARIANT_BOOL* CancelArg(const VARIANT& v) { return v.vt == (VT_BYREF | VT_BOOL) ? v.pboolVal : nullptr; }
+
+IDispatch* FrameArg(const VARIANT& v) {
+  if (v.vt == VT_DISPATCH) return v.pdispVal;
+  if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal) return FrameArg(*v.pvarVal);
+  return nullptr;
+}
+
+bool SameObject(IUnknown* a, IUnknown* b) {
+  if (!a || !b) return false;
+  ComPtr<IUnknown> ua, ub;
+  if (FAILED(a->QueryInterface(IID_IUnknown, ua.out_void())) || FAILED(b->QueryInterface(IID_IUnknown, ub.out_void())))
+    return false;
+  return ua.get() == ub.get();
+}
+
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] + 32) : a[i];
+    char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] + 32) : b[i];
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// DWebBrowserEvents2, the part the panel needs. DISPPARAMS hold the
+// arguments last first.
+class Sink final : public IDispatch {
+ public:
+  Sink(IUnknown* top, BrowserSinkActions actions) : top_(top), actions_(std::move(actions)) {}
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++refs_; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG n = --refs_;
+    if (n == 0) delete this;
+    return n;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* n) override {
+    if (n) *n = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* p, VARIANT*, EXCEPINFO*, UINT*) override {
+    if (!p || !p->rgvarg) return S_OK;
+    const VARIANT* a = p->rgvarg;
+    UINT n = p->cArgs;
+    switch (id) {
+      case DISPID_BEFORENAVIGATE2:  // frame, url, flags, target, post data, headers, cancel
+        if (n >= 7) BeforeNavigate(FrameArg(a[6]), StringArg(a[5]), StringArg(a[3]), CancelArg(a[0]));
+        break;
+      case DISPID_NEWWINDOW3:  // &frame, cancel, flags, url context, url
+        if (n >= 5) NewWindow(StringArg(a[0]), CancelArg(a[3]));
+        break;
+      case DISPID_NEWWINDOW2:  // &frame, cancel: no address here; NewWindow3 follows it
+        break;
+      case DISPID_NAVIGATEERROR:  // frame, url, target, status, cancel
+        if (n >= 5) NavigateError(FrameArg(a[4]), CancelArg(a[0]));
+        break;
+      case DISPID_DOCUMENTCOMPLETE:  // frame, url
+        if (n >= 2) DocumentComplete(FrameArg(a[1]), StringArg(a[0]));
+        break;
+      default:
+        break;
+    }
+    return S_OK;
+  }
+
+ private:
+  std::string Panel() const { return actions_.panelAddress ? actions_.panelAddress() : std::string(); }
+
+  void BeforeNavigate(IDispatch* frame, const std::string& url, const std::string& target, VARIANT_BOOL* cancel) {
+    bool top = SameObject(frame, top_);
+    bool otherFrame = !target.empty() && !EqualsNoCase(target, "_self");
+    switch (DecideNavigation(url, Panel(), otherFrame)) {
+      case Navigation::Stay:
+        return;
+      case Navigation::Shell:
+        // A frame of the page may show another site (an embedded player);
+        // only the panel itself leaving for it opens the browser.
+        if (!top && !otherFrame) return;
+        if (cancel) *cancel = VARIANT_TRUE;
+        if (actions_.openInBrowser) actions_.openInBrowser(url);
+        return;
+      case Navigation::Refuse:
+        if (cancel) *cancel = VARIANT_TRUE;
+        return;
+    }
+  }
+
+  void NewWindow(const std::string& url, VARIANT_BOOL* cancel) {
+    // No window of the engine ever opens.
+    if (cancel) *cancel = VARIANT_TRUE;
+    switch (DecideNavigation(url, Panel(), true)) {
+      case Navigation::Stay:
+        if (actions_.loadInPanel) actions_.loadInPanel(url);
+        break;
+      case Navigation::Shell:
+        if (actions_.openInBrowser) actions_.openInBrowser(url);
+        break;
+      case Navigation::Refuse:
+        break;
+    }
+  }
+
+  void NavigateError(IDispatch* frame, VARIANT_BOOL* cancel) {
+    // The engine's own error page never shows, in the panel or a frame.
+    if (cancel) *cancel = VARIANT_TRUE;
+    if (SameObject(frame, top_) && actions_.failed) actions_.failed();
+  }
+
+  void DocumentComplete(IDispatch* frame, const std::string& url) {
+    if (!SameObject(frame, top_) || EqualsNoCase(url, "about:blank")) return;
+    if (actions_.loaded) actions_.loaded();
+  }
+
+  IUnknown* top_;
+  BrowserSinkActions actions_;
   ULONG refs_ = 1;
 };
 
@@ -111,9 +336,32 @@ void CloseObject(IOleObject* object) {
 
 class Host final : public BrowserHost {
  public:
-  Host(UniqueWindow hwnd, ComPtr<Site> site, ComPtr<IOleObject> object, ComPtr<IWebBrowser2> browser)
-      : hwnd_(std::move(hwnd)), site_(std::move(site)), object_(std::move(object)), browser_(std::move(browser)) {}
+  Host(UniqueWindow hwnd, ComPtr<Site> site, ComPtr<IOleObject> object, ComPtr<IWebBrowser2> browser,
+       BrowserCallbacks callbacks)
+      : hwnd_(std::move(hwnd)), site_(std::move(site)), object_(std::move(object)), browser_(std::move(browser)),
+        callbacks_(std::move(callbacks)) {
+    ::SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    BrowserSinkActions actions;
+    actions.panelAddress = [this] { return panel_; };
+    // Inside the engine's events nothing is changed: the work waits for the
+    // host window's queue.
+    actions.loaded = [this] { Defer([this] { if (callbacks_.loaded) callbacks_.loaded(); }); };
+    actions.failed = [this] { Defer([this] { if (callbacks_.failed) callbacks_.failed(); }); };
+    actions.openInBrowser = [this](const std::string& url) {
+      Defer([this, url] { if (callbacks_.openInBrowser) callbacks_.openInBrowser(url); });
+    };
+    actions.loadInPanel = [this](const std::string& url) { Defer([this, url] { Go(url); }); };
+    ComPtr<IDispatch> sink = CreateBrowserSink(browser_.get(), std::move(actions));
+    ComPtr<IConnectionPointContainer> container;
+    if (SUCCEEDED(browser_->QueryInterface(IID_IConnectionPointContainer, container.out_void())) && container &&
+        SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, point_.out())) && point_ &&
+        FAILED(point_->Advise(sink.get(), &cookie_)))
+      cookie_ = 0;
+    if (!cookie_) platform::Log("announcement panel: the browser control's events are not connected");
+  }
   ~Host() override {
+    ::SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, 0);
+    if (cookie_) point_->Unadvise(cookie_);
     browser_->Stop();
     CloseObject(object_.get());
   }
@@ -127,19 +375,50 @@ class Host final : public BrowserHost {
     }
   }
   void Show(bool visible) override { ::ShowWindow(hwnd_.get(), visible ? SW_SHOWNA : SW_HIDE); }
-  void Navigate(const std::wstring& address) override {
-    UniqueBstr url(::SysAllocString(address.empty() ? L"about:blank" : address.c_str()));
-    VARIANT empty;
-    ::VariantInit(&empty);
-    browser_->Navigate(url.get(), &empty, &empty, &empty, &empty);
+  void Navigate(const std::string& address) override {
+    panel_ = address;
+    bool web = platform::IsWebAddress(address) && DecideNavigation(address, address) == Navigation::Stay;
+    Go(web ? address : std::string("about:blank"));
+  }
+
+  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg == kRunDeferred) {
+      if (auto* self = reinterpret_cast<Host*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA))) self->RunDeferred();
+      return 0;
+    }
+    return ::DefWindowProcW(hwnd, msg, wp, lp);
   }
 
  private:
-  // Released in reverse: browser, object, site, window.
+  void Go(const std::string& url) {
+    UniqueBstr bstr(::SysAllocString(Widen(url).c_str()));
+    VARIANT empty;
+    ::VariantInit(&empty);
+    browser_->Navigate(bstr.get(), &empty, &empty, &empty, &empty);
+  }
+  void Defer(std::function<void()> work) {
+    deferred_.push_back(std::move(work));
+    ::PostMessageW(hwnd_.get(), kRunDeferred, 0, 0);
+  }
+  void RunDeferred() {
+    // One at a time: a callback may destroy this host.
+    if (deferred_.empty()) return;
+    std::function<void()> work = std::move(deferred_.front());
+    deferred_.pop_front();
+    if (!deferred_.empty()) ::PostMessageW(hwnd_.get(), kRunDeferred, 0, 0);
+    work();
+  }
+
+  // Released in reverse: connection, browser, object, site, window.
   UniqueWindow hwnd_;
   ComPtr<Site> site_;
   ComPtr<IOleObject> object_;
   ComPtr<IWebBrowser2> browser_;
+  ComPtr<IConnectionPoint> point_;
+  DWORD cookie_ = 0;
+  BrowserCallbacks callbacks_;
+  std::string panel_;
+  std::deque<std::function<void()>> deferred_;
 };
 
 // The HTML engine itself: with it missing the browser object may still be
@@ -153,18 +432,45 @@ bool HtmlEngineAvailable() {
 
 }  // namespace
 
-std::unique_ptr<BrowserHost> CreateBrowserHost(HWND parent) {
+LONG WriteBrowserEmulation() {
+  wchar_t path[MAX_PATH * 2];
+  DWORD n = ::GetModuleFileNameW(nullptr, path, static_cast<DWORD>(std::size(path)));
+  if (n == 0 || n >= std::size(path)) return ERROR_INSUFFICIENT_BUFFER;
+  std::wstring_view full(path, n);
+  std::wstring name(full.substr(full.find_last_of(L"\\/") + 1));
+  HKEY raw = nullptr;
+  // Per user only: no rights needed, and nothing of other programs changes.
+  LONG rc = ::RegCreateKeyExW(
+      HKEY_CURRENT_USER, L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_BROWSER_EMULATION", 0,
+      nullptr, 0, KEY_SET_VALUE, nullptr, &raw, nullptr);
+  if (rc != ERROR_SUCCESS) return rc;
+  UniqueRegKey key(raw);
+  const DWORD mode = 11001;  // the newest engine, whatever the page's doctype
+  return ::RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof mode);
+}
+
+ComPtr<IOleClientSite> CreateBrowserSite(HWND hwnd) { return ComPtr<IOleClientSite>(new Site(hwnd)); }
+
+ComPtr<IDispatch> CreateBrowserSink(IUnknown* topFrame, BrowserSinkActions actions) {
+  return ComPtr<IDispatch>(new Sink(topFrame, std::move(actions)));
+}
+
+std::unique_ptr<BrowserHost> CreateBrowserHost(HWND parent, BrowserCallbacks callbacks) {
   static bool probed = false, available = false;
   if (!probed) {
     probed = true;
+    // Read once, when the engine first loads in the process: before the probe.
+    if (LONG rc = WriteBrowserEmulation(); rc != ERROR_SUCCESS)
+      platform::Log("announcement panel: the document-mode value was not written (error " + std::to_string(rc) + ")");
     available = HtmlEngineAvailable();
+    if (!available) platform::Log("announcement panel: no HTML engine; the panel shows the address as a link");
   }
   if (!available) return nullptr;
 
   static bool registered = false;
   if (!registered) {
     WNDCLASSW wc{};
-    wc.lpfnWndProc = ::DefWindowProcW;
+    wc.lpfnWndProc = Host::Proc;
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = kHostClass;
     wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH));
@@ -191,7 +497,8 @@ std::unique_ptr<BrowserHost> CreateBrowserHost(HWND parent) {
   // No script-error or other dialogs from pages.
   browser->put_Silent(VARIANT_TRUE);
   browser->put_RegisterAsDropTarget(VARIANT_FALSE);
-  return std::make_unique<Host>(std::move(hwnd), std::move(site), std::move(object), std::move(browser));
+  return std::make_unique<Host>(std::move(hwnd), std::move(site), std::move(object), std::move(browser),
+                                std::move(callbacks));
 }
 
 }  // namespace ui::win32

@@ -30,6 +30,8 @@ constexpr wchar_t kDropClass[] = L"TarnwickDropList";
 constexpr wchar_t kWakeClass[] = L"TarnwickWake";
 constexpr UINT kWakeMessage = WM_APP + 1;
 constexpr UINT_PTR kTimerBase = 1000;
+constexpr UINT_PTR kRetryTimer = 999;  // the offline view's retry check
+constexpr UINT kRetryCheckMs = 1000;
 
 #ifndef WM_DPICHANGED
 #define WM_DPICHANGED 0x02E0
@@ -124,7 +126,8 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
   w.designW = layout.width;
   w.designH = layout.height;
   w.hot = w.pressed = w.focus = -1;
-  w.linkHot = w.showFocus = false;
+  w.hotLink = w.pressedLink = 0;
+  w.showFocus = false;
 
   // Views over the control states, with absolute design rectangles.
   w.views.clear();
@@ -167,7 +170,16 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
   for (View& v : w.views) {
     if (v.state->design->kind != ui::Kind::WebBrowserEx) continue;
     if (!oleReady_) oleReady_ = SUCCEEDED(::OleInitialize(nullptr));
-    if (oleReady_) v.browser = CreateBrowserHost(w.hwnd.get());
+    if (oleReady_) {
+      BrowserCallbacks callbacks;
+      std::string name(v.state->design->name);
+      callbacks.loaded = [this, id, name] { ui_->PageLoaded(id, name); };
+      callbacks.failed = [this, id, name] { ui_->PageFailed(id, name); };
+      callbacks.openInBrowser = [](const std::string& url) {
+        (void)platform::ShellOpen(url, "", platform::kShowNormal);  // shell failures are not reported
+      };
+      v.browser = CreateBrowserHost(w.hwnd.get(), std::move(callbacks));
+    }
     PlaceBrowser(w, v);
   }
   return true;
@@ -237,6 +249,8 @@ void Win32Backend::DestroyWindowFor(ui::WindowId id) {
   CloseDrop(w);
   for (size_t i = 0; i < w.views.size(); ++i)
     if (w.views[i].timerOn) ::KillTimer(w.hwnd.get(), kTimerBase + i);
+  if (w.retryTimer) ::KillTimer(w.hwnd.get(), kRetryTimer);
+  w.retryTimer = false;
   // Give the windows a modal window disabled back before it goes, so the
   // system activates one of ours rather than another program.
   for (HWND h : w.disabledByModal)
@@ -317,10 +331,17 @@ void Win32Backend::PropertyChanged(ui::WindowId id, const ui::ControlState& cont
       UpdateTimer(w, index);
       return;
     case ui::Prop::Address:
-      if (v.browser) v.browser->Navigate(Widen(control.address));
+      if (v.browser) v.browser->Navigate(control.address);
+      break;
+    case ui::Prop::Page:
+      // The offline view is ours, drawn where the control was.
+      if (v.browser) ShowBrowser(w, v);
+      if (control.page == ui::PageState::Offline && !w.retryTimer && ui_->PagesAwaitingRetry())
+        w.retryTimer = ::SetTimer(w.hwnd.get(), kRetryTimer, kRetryCheckMs, nullptr) != 0;
+      if (w.hot == index) SetHot(w, -1, 0);
       break;
     case ui::Prop::Visible:
-      if (v.browser) v.browser->Show(control.visible);
+      if (v.browser) ShowBrowser(w, v);
       [[fallthrough]];
     case ui::Prop::Disabled:
       if (!Usable(w, index)) {
@@ -358,7 +379,34 @@ void Win32Backend::PlaceBrowser(Win& w, View& v) {
   if (!v.browser) return;
   RECT r = DeviceRect(w, v.rect);
   v.browser->SetBounds(r);
-  v.browser->Show(v.state->visible);
+  ShowBrowser(w, v);
+}
+
+void Win32Backend::ShowBrowser(Win& w, View& v) {
+  v.browser->Show(v.state->visible && v.state->page != ui::PageState::Offline);
+}
+
+// Whether the network is up, as the system's network list sees it; up when
+// it cannot tell, so only the 30 s rule applies then.
+static bool NetworkUp(platform::win32::ComPtr<INetworkListManager>& list, bool& tried) {
+  if (!list && !tried) {
+    tried = true;
+    if (FAILED(::CoCreateInstance(CLSID_NetworkListManager, nullptr, CLSCTX_ALL, IID_INetworkListManager,
+                                  list.out_void())))
+      list.reset();
+  }
+  NLM_CONNECTIVITY c;
+  if (!list || FAILED(list->GetConnectivity(&c))) return true;
+  return (c & (NLM_CONNECTIVITY_IPV4_INTERNET | NLM_CONNECTIVITY_IPV6_INTERNET)) != 0;
+}
+
+void Win32Backend::OnRetryTimer(Win& w) {
+  ui_->CheckOfflinePages(NetworkUp(networkList_, networkListTried_));
+  // The check may have closed nothing, but windows can go while it runs.
+  if (w.hwnd.get() && !ui_->PagesAwaitingRetry()) {
+    ::KillTimer(w.hwnd.get(), kRetryTimer);
+    w.retryTimer = false;
+  }
 }
 
 // ---------------------------------------------------------------- loop
@@ -438,11 +486,21 @@ int Win32Backend::HitTest(Win& w, POINT p) {
     if (!Shown(w, i)) continue;
     if (k == ui::Kind::ImageButtonEx || k == ui::Kind::CheckBoxEx || k == ui::Kind::ComboBoxEx) {
       if (v.rect.Contains(d)) return i;
-    } else if (k == ui::Kind::WebBrowserEx && !v.browser && v.linkRect.Width > 0) {
-      if (v.linkRect.Contains(d)) return i;
+    } else if (k == ui::Kind::WebBrowserEx && LinkAt(w, i, p) != 0) {
+      return i;
     }
   }
   return -1;
+}
+
+int Win32Backend::LinkAt(const Win& w, int index, POINT p) const {
+  const View& v = w.views[static_cast<size_t>(index)];
+  bool drawn = v.state->page == ui::PageState::Offline || !v.browser;
+  if (!drawn) return 0;
+  PointF d(static_cast<REAL>(p.x) / w.scale, static_cast<REAL>(p.y) / w.scale);
+  if (v.linkRect.Width > 0 && v.linkRect.Contains(d)) return 1;
+  if (v.state->page == ui::PageState::Offline && v.retryRect.Width > 0 && v.retryRect.Contains(d)) return 2;
+  return 0;
 }
 
 // ---------------------------------------------------------------- painting
@@ -546,11 +604,16 @@ void Win32Backend::DrawView(Win& w, Graphics& g, View& v) {
       break;
     case ui::Kind::WebBrowserEx:
       design();
-      if (v.browser) {
+      if (s.page == ui::PageState::Offline) {
+        OfflineLinks links = PaintOfflinePanel(g, v.rect, Widen(s.address), w.hot == index ? w.hotLink : 0);
+        v.linkRect = links.address;
+        v.retryRect = links.retry;
+      } else if (v.browser) {
         SolidBrush bg(Color(0xFF0A0E15));
         g.FillRectangle(&bg, v.rect);
       } else {
-        v.linkRect = PaintBrowserPanel(g, v.rect, Widen(s.address), w.linkHot && w.hot == index);
+        v.linkRect = PaintBrowserPanel(g, v.rect, Widen(s.address), w.hot == index && w.hotLink == 1);
+        v.retryRect = RectF();
       }
       break;
     default:
@@ -616,11 +679,11 @@ void Win32Backend::Paint(Win& w) {
 
 // ---------------------------------------------------------------- input
 
-void Win32Backend::SetHot(Win& w, int hot, bool linkHot) {
-  if (hot == w.hot && linkHot == w.linkHot) return;
+void Win32Backend::SetHot(Win& w, int hot, int link) {
+  if (hot == w.hot && link == w.hotLink) return;
   int old = w.hot;
   w.hot = hot;
-  w.linkHot = linkHot;
+  w.hotLink = link;
   InvalidateView(w, old);
   InvalidateView(w, hot);
 }
@@ -647,6 +710,10 @@ void Win32Backend::Activate(Win& w, int index) {
         OpenDrop(w, index);
       break;
     case ui::Kind::WebBrowserEx:
+      if (w.pressedLink == 2) {
+        ui_->RetryPage(id, name);
+        break;
+      }
       // The same guard as the operator-page buttons: a local path, file: or
       // UNC address from the configuration is never handed to the shell.
       if (platform::IsWebAddress(v.state->address)) platform::ShellOpen(v.state->address, "", platform::kShowNormal);
@@ -921,8 +988,13 @@ LRESULT Win32Backend::Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_MOUSEMOVE: {
       POINT p{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)};
       int hit = HitTest(w, p);
-      bool link = hit >= 0 && w.views[static_cast<size_t>(hit)].state->design->kind == ui::Kind::WebBrowserEx;
-      if (w.pressed >= 0) hit = hit == w.pressed ? hit : -1;
+      int link = hit >= 0 && w.views[static_cast<size_t>(hit)].state->design->kind == ui::Kind::WebBrowserEx
+                     ? LinkAt(w, hit, p)
+                     : 0;
+      if (w.pressed >= 0 && (hit != w.pressed || link != w.pressedLink)) {
+        hit = -1;
+        link = 0;
+      }
       SetHot(w, hit, link);
       TRACKMOUSEEVENT t{sizeof t, TME_LEAVE, hwnd, 0};
       ::TrackMouseEvent(&t);
@@ -930,7 +1002,7 @@ LRESULT Win32Backend::Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_MOUSELEAVE:
     case WM_NCMOUSEMOVE:
-      if (w.pressed < 0) SetHot(w, -1, false);
+      if (w.pressed < 0) SetHot(w, -1, 0);
       break;
     case WM_LBUTTONDOWN:
     case WM_LBUTTONDBLCLK: {
@@ -949,6 +1021,7 @@ LRESULT Win32Backend::Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp) {
       }
       w.pressed = hit;
       w.hot = hit;
+      w.pressedLink = LinkAt(w, hit, p);
       ::SetCapture(hwnd);
       InvalidateView(w, hit);
       return 0;
@@ -967,7 +1040,9 @@ LRESULT Win32Backend::Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp) {
       InvalidateView(w, pressed);
       // The handler may open a modal window or close this one: nothing of
       // this window is touched after it.
-      if (hit == pressed) Activate(w, pressed);
+      bool sameLink = w.views[static_cast<size_t>(pressed)].state->design->kind != ui::Kind::WebBrowserEx ||
+                      LinkAt(w, pressed, p) == w.pressedLink;
+      if (hit == pressed && sameLink) Activate(w, pressed);
       return 0;
     }
     case WM_CAPTURECHANGED:
@@ -984,6 +1059,10 @@ LRESULT Win32Backend::Handle(Win& w, UINT msg, WPARAM wp, LPARAM lp) {
       OnKey(w, static_cast<UINT>(wp), msg == WM_SYSKEYDOWN);
       return 0;
     case WM_TIMER: {
+      if (wp == kRetryTimer) {
+        OnRetryTimer(w);
+        return 0;
+      }
       if (wp < kTimerBase || wp >= kTimerBase + w.views.size()) break;
       size_t i = wp - kTimerBase;
       ui_->Raise(w.id, std::string(w.views[i].state->design->name), ui::Event::TimerTick);

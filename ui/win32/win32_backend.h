@@ -3,6 +3,7 @@
 // transparent over pictures). The announcement control hosts a child window.
 #pragma once
 #include <windows.h>
+#include <netlistmgr.h>
 #include <shobjidl.h>
 
 #include <atomic>
@@ -48,7 +49,8 @@ class Win32Backend final : public ui::Backend {
     std::unique_ptr<Gdiplus::Bitmap> cache;  // device-size rendering
     float cacheScale = 0;
     std::unique_ptr<BrowserHost> browser;
-    Gdiplus::RectF linkRect;  // fallback announcement panel
+    Gdiplus::RectF linkRect;   // the address in the link panel or the offline view
+    Gdiplus::RectF retryRect;  // the offline view's retry link
     bool timerOn = false;
   };
   struct Win {
@@ -61,7 +63,9 @@ class Win32Backend final : public ui::Backend {
     int designW = 0, designH = 0;
     std::vector<View> views;
     int hot = -1, pressed = -1, focus = -1;
-    bool linkHot = false, showFocus = false, settingState = false;
+    int hotLink = 0;      // of the hot announcement panel: 1 the address, 2 retry
+    int pressedLink = 0;  // the same, where the button went down
+    bool showFocus = false, settingState = false, retryTimer = false;
     std::vector<HWND> disabledByModal;
     platform::win32::UniqueWindow drop;  // open combo list
     int dropFor = -1, dropHot = -1;
@@ -78,6 +82,9 @@ class Win32Backend final : public ui::Backend {
   // system has no taskbar list (then the progress shows in the window only).
   platform::win32::ComPtr<ITaskbarList3> taskbar_;
   bool taskbarTried_ = false;
+  // The network list for the offline view's "network is back", made on first use.
+  platform::win32::ComPtr<INetworkListManager> networkList_;
+  bool networkListTried_ = false;
 
   static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
   static LRESULT CALLBACK DropProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -96,7 +103,10 @@ class Win32Backend final : public ui::Backend {
   bool Usable(const Win& w, int index) const;
   bool Focusable(const Win& w, int index) const;
   int HitTest(Win& w, POINT client);
-  void SetHot(Win& w, int hot, bool linkHot);
+  void SetHot(Win& w, int hot, int link);
+  int LinkAt(const Win& w, int index, POINT client) const;
+  void ShowBrowser(Win& w, View& v);
+  void OnRetryTimer(Win& w);
   void Activate(Win& w, int index);
   void OnKey(Win& w, UINT key, bool alt);
   void MoveFocus(Win& w, int step);
