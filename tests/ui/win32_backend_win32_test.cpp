@@ -325,6 +325,18 @@ TEST_F(BrowserSinkTest, ErrorsAreCancelledAndOnlyThePanelsOwnCount) {
   EXPECT_EQ(log, "");
   complete(top.get(), L"http://news.good.com/notice.html");
   EXPECT_EQ(log, "loaded;");
+  // While the announcement itself loads, sending itself to another host
+  // (a refresh to its www host) stays in the panel; once it has shown, the
+  // same address is a player's click and goes to the browser.
+  log.clear();
+  EXPECT_FALSE(BeforeNavigate(top.get(), L"http://news.good.com/notice.html"));
+  EXPECT_FALSE(BeforeNavigate(top.get(), L"https://www.good.com/notice.html"));
+  EXPECT_EQ(log, "");
+  EXPECT_TRUE(BeforeNavigate(frame.get(), L"https://www.good.com/", L"_top"));
+  complete(top.get(), L"https://www.good.com/notice.html");
+  EXPECT_TRUE(BeforeNavigate(top.get(), L"https://www.good.com/notice.html"));
+  EXPECT_EQ(log, "browser https://www.good.com/;loaded;browser https://www.good.com/notice.html;");
+  log = "loaded;";
   // Short or odd argument lists are ignored, never read past.
   Raise(DISPID_BEFORENAVIGATE2, {Cancel()});
   Raise(DISPID_NAVIGATEERROR, {});

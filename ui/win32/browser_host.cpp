@@ -280,6 +280,7 @@ class Sink final : public IDispatch {
   void BeforeNavigate(IDispatch* frame, const std::string& url, const std::string& target, VARIANT_BOOL* cancel) {
     bool top = SameObject(frame, top_);
     bool otherFrame = !target.empty() && !EqualsNoCase(target, "_self");
+    if (top && !otherFrame && EqualsNoCase(url, Panel())) loading_ = true;
     switch (DecideNavigation(url, Panel(), otherFrame)) {
       case Navigation::Stay:
         return;
@@ -287,6 +288,10 @@ class Sink final : public IDispatch {
         // A frame of the page may show another site (an embedded player);
         // only the panel itself leaving for it opens the browser.
         if (!top && !otherFrame) return;
+        // The announcement sending itself elsewhere before it has shown
+        // (a refresh to its www host) is its own load, not a player's
+        // click: it would open the browser on every start.
+        if (top && !otherFrame && loading_) return;
         if (cancel) *cancel = VARIANT_TRUE;
         if (actions_.openInBrowser) actions_.openInBrowser(url);
         return;
@@ -314,16 +319,20 @@ class Sink final : public IDispatch {
   void NavigateError(IDispatch* frame, VARIANT_BOOL* cancel) {
     // The engine's own error page never shows, in the panel or a frame.
     if (cancel) *cancel = VARIANT_TRUE;
-    if (SameObject(frame, top_) && actions_.failed) actions_.failed();
+    if (!SameObject(frame, top_)) return;
+    loading_ = false;
+    if (actions_.failed) actions_.failed();
   }
 
   void DocumentComplete(IDispatch* frame, const std::string& url) {
     if (!SameObject(frame, top_) || EqualsNoCase(url, "about:blank")) return;
+    loading_ = false;
     if (actions_.loaded) actions_.loaded();
   }
 
   IUnknown* top_;
   BrowserSinkActions actions_;
+  bool loading_ = false;  // the panel's own address asked, no page shown since
   ULONG refs_ = 1;
 };
 
