@@ -3,6 +3,7 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -21,6 +22,8 @@ struct LauncherConfig {
   std::string topUpUrl;
   std::string registerUrl;
   std::string customerServiceUrl;
+  // Optional "下载连接数": connections per install, 1 to 8.
+  int downloadConnections = 4;
 };
 
 struct VersionSlot {
@@ -53,6 +56,13 @@ struct ConfigKey {
 };
 // The 30 keys in the order the launcher looks them up.
 std::span<const ConfigKey> ConfigKeys();
+
+// The optional key for the number of download connections; absent or bad
+// means the default.
+inline constexpr std::string_view kDownloadConnectionsKey = "下载连接数";
+inline constexpr int kDefaultDownloadConnections = 4;
+// 1 to 8 as plain decimal digits; nothing otherwise.
+std::optional<int> ParseDownloadConnections(std::string_view value);
 
 // Deciphers file bytes into UTF-8 text: the part before the first zero byte,
 // decoded from GBK. *validGbk says whether every byte decoded.

@@ -38,6 +38,7 @@ void DownloadTask::Start(const std::string& url, const std::string& filePath, Pr
   }
   // No worker: end here so that nobody waits for ever, outside the lock, as
   // the callback may call Stop.
+  if (options_.budget) options_.budget->FileDropped();
   CommonEnd(Attempt{}, false);
 }
 
@@ -72,6 +73,7 @@ bool DownloadTask::Stop() {
       {
         std::lock_guard<std::mutex> t(transportMutex_);
         if (transport_) transport_->Cancel();
+        for (platform::HttpTransport* r : rangeTransports_) r->Cancel();
       }
       // A transport that ignores the cancel keeps its worker: never wait for
       // ever, never kill a thread. The owner must then keep the task alive.
@@ -153,6 +155,9 @@ void DownloadTask::Run() {
   // folder, fails before anything touches the disk.
   if (!url_.empty() && !filePath_.empty() && platform::IsSafePath(filePath_)) {
     platform::Log("download " + url_ + " -> " + filePath_);
+    if (!options_.budget)
+      options_.budget = std::make_shared<ConnectionBudget>(std::clamp(options_.connections, 1, kMaxConnections), 1);
+    options_.budget->FileStarted();
     std::mt19937 jitter(std::random_device{}());
     int startOvers = 0;
     for (int attempt = 1;; ++attempt) {
@@ -202,6 +207,9 @@ void DownloadTask::Run() {
         break;
       }
     }
+    options_.budget->FileEnded();
+  } else if (options_.budget) {
+    options_.budget->FileDropped();
   }
   CommonEnd(last, fileCreated);
 }
@@ -228,6 +236,11 @@ void DownloadTask::DiscardPart() {
 void DownloadTask::SaveResumeState(std::int64_t done) {
   // Without a validator a later answer cannot be matched to these bytes.
   if (validator_.empty() || totalBytes_.load() <= 0) return;
+  SaveResumeRanges({{0, done}});
+}
+
+void DownloadTask::SaveResumeRanges(const std::vector<ByteRange>& done) {
+  if (validator_.empty() || totalBytes_.load() <= 0) return;
   (void)WriteResumeState(ResumeStatePath(tempPath_), {url_, validator_, totalBytes_.load(), done});
 }
 
@@ -246,9 +259,10 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   // A part kept by an earlier attempt of this address, whole up to its state.
   std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
   std::optional<std::uint64_t> keptSize = platform::FileSizeOf(tempPath_);
-  if (kept && (kept->url != url_ || kept->validator.empty() || kept->total <= 0 || kept->done <= 0 || !keptSize ||
-               *keptSize < static_cast<std::uint64_t>(kept->done)))
+  if (kept && (kept->url != url_ || kept->validator.empty() || kept->total <= 0 || kept->done.empty() || !keptSize ||
+               *keptSize < static_cast<std::uint64_t>(kept->done.back().end)))
     kept.reset();
+  const std::vector<ByteRange> missing = kept ? MissingRanges(kept->done, kept->total) : std::vector<ByteRange>{};
 
   platform::HttpGetRequest request;
   request.url = url_;
@@ -256,7 +270,7 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   std::int64_t from = 0;
   if (kept) {
     // A complete part asks for its last byte: the answer proves it current.
-    from = kept->done < kept->total ? kept->done : kept->total - 1;
+    from = missing.empty() ? kept->total - 1 : missing.front().first;
     std::int64_t last = std::min(kept->total, from + options_.maxRequestBytes) - 1;
     request.header = "Range:bytes=" + std::to_string(from) + "-" + (last < kept->total - 1 ? std::to_string(last) : "");
     request.moreHeaders.push_back("If-Range: " + kept->validator);
@@ -283,6 +297,17 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   }
   std::int64_t announced = t->ContentLength();
   std::int64_t resumeFrom = 0;
+  validator_ = t->ResponseHeader("ETag");
+  if (validator_.empty()) validator_ = t->ResponseHeader("Last-Modified");
+  if (!kept && status == 206 && !validator_.empty()) {
+    // A fresh file whose server answers ranges: big enough, it comes in
+    // ranges over several connections.
+    std::optional<ContentRange> range = ParseContentRange(t->ResponseHeader("Content-Range"));
+    if (range && range->first == 0 && range->total >= options_.parallelMinBytes) {
+      totalBytes_ = range->total;
+      return TransferRanges(t, 0, {}, fileCreated);
+    }
+  }
   if (kept && status == 206) {
     std::optional<ContentRange> range = ParseContentRange(t->ResponseHeader("Content-Range"));
     if (!range || range->first != from) {
@@ -294,13 +319,16 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
       fail.startOver = true;
       return fail;
     }
-    resumeFrom = from;
     totalBytes_ = kept->total;
+    // Kept ranges with gaps, or a big file, go on in ranges; a complete part
+    // only proves itself with its last byte.
+    if (!missing.empty() && !validator_.empty() &&
+        (kept->total >= options_.parallelMinBytes || missing.size() > 1 || DonePrefix(kept->done) != from))
+      return TransferRanges(t, from, kept->done, fileCreated);
+    resumeFrom = from;
   } else {
     totalBytes_ = announced > 0 ? announced : 0;
   }
-  validator_ = t->ResponseHeader("ETag");
-  if (validator_.empty()) validator_ = t->ResponseHeader("Last-Modified");
   // Where this request stops: a ranged answer of a resumable file is read
   // up to the request limit; the next request asks for the rest.
   std::int64_t stopAt = -1;
@@ -484,7 +512,7 @@ void DownloadTask::CommonEnd(const Attempt& last, bool fileCreated) {
     // A part with a resume state is kept for the next attempt; one without
     // cannot be resumed safely.
     std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
-    if (!kept || kept->done <= 0) DiscardPart();
+    if (!kept || RangeBytes(kept->done) <= 0) DiscardPart();
   }
   {
     std::lock_guard<std::mutex> t(transportMutex_);

@@ -10,8 +10,10 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "download/completion_event.h"
+#include "download/connection_budget.h"
 #include "download/critical_lock.h"
 #include "download/download_status.h"
 #include "download/resume_state.h"
@@ -36,7 +38,16 @@ struct TaskOptions {
   // WinHTTP response ends at 2^31-1 bytes under Wine, so a larger file is
   // fetched in ranges below that.
   std::int64_t maxRequestBytes = std::int64_t{1} << 30;
+  // A file of at least parallelMinBytes whose server answers ranges is
+  // fetched over up to this many connections at once (1 to 8).
+  int connections = 4;
+  std::int64_t parallelMinBytes = std::int64_t{16} << 20;
+  // Shared with the other files of an install; without one the task keeps
+  // to `connections` alone.
+  std::shared_ptr<ConnectionBudget> budget;
 };
+
+inline constexpr int kMaxConnections = 8;
 
 class DownloadTask {
  public:
@@ -52,6 +63,11 @@ class DownloadTask {
   // The kept .part's state is saved after this many bytes, so that a killed
   // launcher resumes from near where it was.
   static constexpr std::int64_t kResumeSaveBytes = 8 << 20;
+  // A piece in flight is split for an idle connection only while both halves
+  // keep this much.
+  static constexpr std::int64_t kMinSplitBytes = 1 << 20;
+  // How often the ranges' overseer looks for room to add a connection.
+  static constexpr int kConnectionCheckMs = 200;
 
   using TransportFactory = std::function<std::unique_ptr<platform::HttpTransport>()>;
 
@@ -114,6 +130,14 @@ class DownloadTask {
   // fileCreated tells whether the temporary file is this task's.
   Attempt Transfer(bool& fileCreated);
   Attempt TransportFailure(platform::HttpTransport& t) const;
+  // The rest of an attempt whose first answer (from `from`, on transport
+  // first) allows ranges: several connections fill the part, each its ranges.
+  Attempt TransferRanges(platform::HttpTransport* first, std::int64_t from, const std::vector<ByteRange>& done,
+                         bool& fileCreated);
+  struct RangeRun;
+  void RangeConnection(RangeRun& run, int slot, platform::HttpTransport* first);
+  Attempt CheckRangeAnswer(platform::HttpTransport& t, std::int64_t from) const;
+  void SaveResumeRanges(const std::vector<ByteRange>& done);
   void DiscardPart();
   void SaveResumeState(std::int64_t done);
   void CommonEnd(const Attempt& last, bool fileCreated);
@@ -154,6 +178,7 @@ class DownloadTask {
   StopSignal stop_;
   std::mutex transportMutex_;  // the worker swaps transports per attempt; Stop cancels
   std::unique_ptr<platform::HttpTransport> transport_;
+  std::vector<platform::HttpTransport*> rangeTransports_;  // the ranges' own, cancelled by Stop too
   std::thread worker_;
   // Declared last: destroyed first, so report threads end before the state
   // they read goes away.

@@ -1,5 +1,6 @@
 #include "install/install_job.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <string_view>
@@ -29,9 +30,12 @@ InstallJob::InstallJob(ui::Ui& ui, config::Versions& versions) : ui_(ui), versio
 }
 
 void InstallJob::SetRetryPolicy(int maxAttempts, int retryBaseMs) {
-  // Both files stay ".part" until both are whole: the program file is
-  // published last, so an interrupted install never looks installed.
-  registry_->SetTaskOptions({maxAttempts, retryBaseMs, false});
+  taskOptions_.maxAttempts = maxAttempts;
+  taskOptions_.retryBaseMs = retryBaseMs;
+}
+
+void InstallJob::SetDownloadConnections(int connections) {
+  taskOptions_.connections = std::clamp(connections, 1, download::kMaxConnections);
 }
 
 InstallJob::~InstallJob() {
@@ -95,6 +99,16 @@ void InstallJob::InstallVersion(const std::string& displayName) {
   }
   phase_ = Phase::Downloading;
 
+  // Both files stay ".part" until both are whole: the program file is
+  // published last, so an interrupted install never looks installed. The
+  // two share one budget of connections.
+  download::TaskOptions options = taskOptions_;
+  options.publish = false;
+  budget_ = std::make_shared<download::ConnectionBudget>(
+      options.connections, static_cast<int>(!job_.dataUrl.empty()) + static_cast<int>(!job_.programUrl.empty()));
+  options.budget = budget_;
+  registry_->SetTaskOptions(options);
+
   const std::uint64_t generation = generation_;
   std::shared_ptr<ui::Dispatcher> dispatcher = ui_.dispatcher();
   std::weak_ptr<int> alive = alive_;
@@ -114,8 +128,10 @@ void InstallJob::InstallVersion(const std::string& displayName) {
         if (alive.lock()) TaskEnded(generation, taskId);
       });
     };
-    if (registry_->StartDownloadTask(url, path, std::move(callback), taskId, std::move(ended)) != kTaskStarted)
+    if (registry_->StartDownloadTask(url, path, std::move(callback), taskId, std::move(ended)) != kTaskStarted) {
+      budget_->FileDropped();
       MarkFailedAtOnce(taskId);
+    }
   };
   start(kDataTaskId, job_.dataUrl, job_.dataFilePath);
   start(kProgramTaskId, job_.programUrl, job_.programFilePath);

@@ -9,6 +9,7 @@
 
 #include "config/versions.h"
 #include "download/download_status.h"
+#include "download/download_task.h"
 #include "install/task_registry.h"
 #include "ui/ui.h"
 
@@ -67,6 +68,12 @@ class InstallJob {
   TaskRegistry& registry() { return *registry_; }
   // Attempts per file and the first retry's wait (tests shorten them).
   void SetRetryPolicy(int maxAttempts, int retryBaseMs);
+  // Connections the two files of the next job share (1 to 8); the options
+  // of its tasks otherwise (tests lower the size for ranges).
+  void SetDownloadConnections(int connections);
+  void SetTaskOptions(const download::TaskOptions& options) { taskOptions_ = options; }
+  // The budget of the latest job, for tests.
+  const std::shared_ptr<download::ConnectionBudget>& budget() const { return budget_; }
 
   // How long a new job waits for the previous job's tasks to unregister.
   void SetRegistryWaitLimitMs(int ms) { registryWaitLimitMs_ = ms; }
@@ -88,6 +95,8 @@ class InstallJob {
   // Posted work checks this on the window thread: gone means the job is.
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   std::unique_ptr<TaskRegistry> registry_ = std::make_unique<TaskRegistry>();
+  download::TaskOptions taskOptions_;
+  std::shared_ptr<download::ConnectionBudget> budget_;
 };
 
 }  // namespace install
