@@ -44,7 +44,7 @@ struct TaskOptions {
   std::int64_t parallelMinBytes = std::int64_t{16} << 20;
   // Shared with the other files of an install; without one the task keeps
   // to `connections` alone.
-  std::shared_ptr<ConnectionBudget> budget;
+  std::shared_ptr<ConnectionBudget> budget = nullptr;
 };
 
 inline constexpr int kMaxConnections = 8;
