@@ -565,7 +565,9 @@ TEST(DownloadServers, TwoFilesOfAnInstallNeverPassTheirSharedLimit) {
     ExpectComplete(b, kParallelSize, kParallelSize);
     EXPECT_LE(PeakOpen(key), std::max(limit, 2));  // one each whatever the limit
     EXPECT_LE(budget->peak(), std::max(limit, 2));
-    if (limit == 4) EXPECT_GE(PeakOpen(key), 3);
+    if (limit == 4) {
+      EXPECT_GE(PeakOpen(key), 3);
+    }
   }
 }
 
