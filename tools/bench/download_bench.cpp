@@ -5,9 +5,11 @@
 // by the caller (tools/bench/run_download_bench.sh).
 // "engineN" limits the engine to N connections per file (the default is
 // the product's: 4 for a file of 16 MiB or more that comes in ranges).
-// Usage: download_bench engine[N]|loop URL FILE [URL FILE]...
+// "stream" is the engine reading each file as one stream, without ranges.
+// Usage: download_bench engine[N]|stream|loop URL FILE [URL FILE]...
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -49,8 +51,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: download_bench engine|loop URL FILE [URL FILE]...\n");
     return 2;
   }
-  bool engine = std::strncmp(argv[1], "engine", 6) == 0;
-  const int connections = engine && argv[1][6] ? std::atoi(argv[1] + 6) : download::TaskOptions{}.connections;
+  const bool stream = std::strcmp(argv[1], "stream") == 0;
+  bool engine = stream || std::strncmp(argv[1], "engine", 6) == 0;
+  const int connections =
+      engine && !stream && argv[1][6] ? std::atoi(argv[1] + 6) : download::TaskOptions{}.connections;
   int n = (argc - 2) / 2;
   std::vector<long long> bytes(n, 0);
   std::vector<int> ok(n, 0);
@@ -67,6 +71,7 @@ int main(int argc, char** argv) {
       download::DownloadTask task;
       download::TaskOptions options;
       options.connections = connections;
+      if (stream) options.parallelMinBytes = INT64_MAX;
       task.SetOptions(options);
       bool failed = false;
       task.Start(url, path, [&](const download::ProgressReport& r) {

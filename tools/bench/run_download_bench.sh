@@ -1,7 +1,8 @@
 #!/bin/sh
 # Download benchmark: 1 GiB from a local nginx, the engine against curl,
 # alternating, RUNS times, with one engine run of a 128 MiB file for peak
-# memory; then two files at once; then 256 MiB from a location that caps
+# memory and one of the engine reading it as one stream (no ranges); then two
+# files at once; then 256 MiB from a location that caps
 # each connection at 8 MB/s (nginx limit_rate), the engine with its four
 # connections and with one against curl, CAPPED_RUNS times (each curl run
 # takes about 34 s); then, with a Windows build, the engine against a bare
@@ -68,6 +69,7 @@ while [ $r -lt "$RUNS" ]; do
     measure curl1 $G curl -s -H 'Range:bytes=0-' -o "$O1" "$U1"
     measure engine1 $G "$BENCH" engine "$U1" "$C1"
   fi
+  measure stream1 $G "$BENCH" stream "$U1" "$C1"
   measure engine-128m $((G / 8)) "$BENCH" engine "http://127.0.0.1:$PORT/128m.bin" "$C1"
   measure engine2 $((2 * G)) "$BENCH" engine "$U1" "$C1" "$U2" "$C2"
   measure curl2 $((2 * G)) sh -c "curl -s -H 'Range:bytes=0-' -o '$O1' '$U1' & curl -s -H 'Range:bytes=0-' -o '$O2' '$U2' & wait"
@@ -114,6 +116,8 @@ def ratio(a, b, what):
     if a in med and b in med:
         print(f"{a}/{b}: throughput {med[a][0]/med[b][0]:.2f}  CPU {med[a][1]/med[b][1]:.2f}  peak memory {med[a][2]/med[b][2]:.2f}")
 ratio("engine1", "curl1", "")
+ratio("engine1", "stream1", "")
+ratio("stream1", "curl1", "")
 ratio("engine2", "curl2", "")
 ratio("engine-capped", "curl-capped", "")
 ratio("engine1-capped", "curl-capped", "")
