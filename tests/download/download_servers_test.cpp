@@ -351,6 +351,8 @@ TEST(DownloadServers, FilesOverFourGiBComeWholeInRanges) {
   }
   auto s = log.Statuses();
   ASSERT_EQ(s.back(), kFinished);
+  for (const ProgressReport& r : log.Reports())
+    if (r.status == kFailed) ADD_FAILURE() << "failed: " << ReasonText(r.reason, r.httpStatus) << " at " << r.done;
   EXPECT_EQ(std::count(s.begin(), s.end(), kFailed), 0);
   EXPECT_EQ(platform::FileSizeOf(target), std::optional<std::uint64_t>(static_cast<std::uint64_t>(size)));
   // Marks around 2 GiB, 4 GiB and the end, read back from the file.
