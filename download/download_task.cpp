@@ -178,29 +178,9 @@ void DownloadTask::Run() {
         --attempt;
         continue;
       }
-      const bool transient =
-          last.reason == FailReason::Connect || last.reason == FailReason::Broken ||
-          last.reason == FailReason::Stall ||
-          (last.reason == FailReason::HttpStatus &&
-           (last.httpStatus >= 500 || last.httpStatus == 408 || last.httpStatus == 429));
-      if (!transient || attempt >= options_.maxAttempts) break;
-      // 1, 2, 4, 8, 16 s, each up to a quarter longer, so that many players
-      // cut off together do not come back together.
-      int wait = options_.retryBaseMs << (attempt - 1);
-      wait += static_cast<int>(std::uniform_int_distribution<int>(0, wait / 4)(jitter));
-      if (last.retryAfterMs > 0) wait = std::min(last.retryAfterMs, kMaxRetryAfterMs);
-      {
-        std::lock_guard<std::mutex> guard(reasonMutex_);
-        reason_ = last;
-        retryInMs_ = wait;
-        attempt_ = attempt + 1;
-      }
-      platform::Log("download " + url_ + ": " + ReasonText(last.reason, last.httpStatus) + ", retry " +
-                    std::to_string(attempt + 1) + " in " + std::to_string(wait) + " ms");
-      if (callback_) {
-        reports_.WaitIdle();  // Started before Retrying
-        ReportOnFreshThread(kRetrying);
-      }
+      // A connection of a ranged attempt has spent its tries already.
+      if (!IsTransient(last) || last.triesSpent || attempt >= options_.maxAttempts) break;
+      const int wait = AnnounceRetry(last, attempt, jitter);
       if (stop_.WaitFor(wait)) {
         last = Attempt{};
         last.reason = FailReason::Cancelled;
@@ -212,6 +192,32 @@ void DownloadTask::Run() {
     options_.budget->FileDropped();
   }
   CommonEnd(last, fileCreated);
+}
+
+bool DownloadTask::IsTransient(const Attempt& a) {
+  return a.reason == FailReason::Connect || a.reason == FailReason::Broken || a.reason == FailReason::Stall ||
+         (a.reason == FailReason::HttpStatus && (a.httpStatus >= 500 || a.httpStatus == 408 || a.httpStatus == 429));
+}
+
+int DownloadTask::AnnounceRetry(const Attempt& last, int attempt, std::mt19937& jitter) {
+  // 1, 2, 4, 8, 16 s, each up to a quarter longer, so that many players
+  // cut off together do not come back together.
+  int wait = options_.retryBaseMs << (attempt - 1);
+  wait += static_cast<int>(std::uniform_int_distribution<int>(0, wait / 4)(jitter));
+  if (last.retryAfterMs > 0) wait = std::min(last.retryAfterMs, kMaxRetryAfterMs);
+  {
+    std::lock_guard<std::mutex> guard(reasonMutex_);
+    reason_ = last;
+    retryInMs_ = wait;
+    attempt_ = attempt + 1;
+  }
+  platform::Log("download " + url_ + ": " + ReasonText(last.reason, last.httpStatus) + ", retry " +
+                std::to_string(attempt + 1) + " in " + std::to_string(wait) + " ms");
+  if (callback_) {
+    reports_.WaitIdle();  // Started before Retrying
+    ReportOnFreshThread(kRetrying);
+  }
+  return wait;
 }
 
 DownloadTask::Attempt DownloadTask::TransportFailure(platform::HttpTransport& t) const {

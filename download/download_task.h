@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -121,6 +122,7 @@ class DownloadTask {
     std::int64_t neededBytes = 0;
     int retryAfterMs = 0;  // the server's Retry-After, 0 when none
     bool startOver = false;  // the kept part is useless: try again at once from the first byte
+    bool triesSpent = false;  // a connection already retried it as often as the file may
   };
   // True when no worker could be started (the task must then end at once).
   bool StartLocked(const std::string& url, const std::string& filePath, ProgressCallback cb, std::int32_t userData,
@@ -130,6 +132,9 @@ class DownloadTask {
   // fileCreated tells whether the temporary file is this task's.
   Attempt Transfer(bool& fileCreated);
   Attempt TransportFailure(platform::HttpTransport& t) const;
+  static bool IsTransient(const Attempt& a);
+  // Logs and reports the retry after `attempt` failed; the wait in ms.
+  int AnnounceRetry(const Attempt& last, int attempt, std::mt19937& jitter);
   // The rest of an attempt whose first answer (from `from`, on transport
   // first) allows ranges: several connections fill the part, each its ranges.
   Attempt TransferRanges(platform::HttpTransport* first, std::int64_t from, const std::vector<ByteRange>& done,

@@ -6,6 +6,7 @@
 #include <condition_variable>
 #include <memory>
 #include <new>
+#include <random>
 #include <system_error>
 
 #include "download/download_task.h"
@@ -97,6 +98,29 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
     t = nullptr;
   };
 
+  // A transient fault is tried again on this connection after the usual
+  // wait, from where its piece stands; the others go on meanwhile and may
+  // take part of the piece.
+  std::mt19937 jitter(std::random_device{}());
+  int tries = 1;
+  auto retry = [&](Attempt a) {
+    if (!IsTransient(a) || a.startOver || stop_.Signalled()) {
+      fault(a);
+      return false;
+    }
+    if (tries >= options_.maxAttempts) {
+      a.triesSpent = true;
+      fault(a);
+      return false;
+    }
+    dropTransport();
+    const int wait = AnnounceRetry(a, tries, jitter);
+    ++tries;
+    std::unique_lock<std::mutex> lock(run.mutex);
+    run.changed.wait_for(lock, std::chrono::milliseconds(wait), [&run] { return run.abort; });
+    return !run.abort;
+  };
+
   platform::FileWriter file;
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kRangeBufferBytes]);
   bool wrote = false;
@@ -150,30 +174,27 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
         ++run.requests;
       }
       if (!t->Send(request)) {
-        fault(TransportFailure(*t));
-        break;
+        if (!retry(TransportFailure(*t))) break;
+        continue;
       }
       Attempt answer = CheckRangeAnswer(*t, at);
       if (answer.outcome != Outcome::More) {
-        fault(answer);
-        break;
+        if (!retry(answer)) break;
+        continue;
       }
     }
     std::uint32_t avail = 0, read = 0;
-    if (!t->QueryDataAvailable(avail)) {
-      fault(TransportFailure(*t));
-      break;
-    }
-    if (avail > 0 && !t->ReadData(buffer.get(), std::min(avail, kRangeBufferBytes), read)) {
-      fault(TransportFailure(*t));
-      break;
+    if (!t->QueryDataAvailable(avail) ||
+        (avail > 0 && !t->ReadData(buffer.get(), std::min(avail, kRangeBufferBytes), read))) {
+      if (!retry(TransportFailure(*t))) break;
+      continue;
     }
     if (read == 0) {
       // The answer ended before the bytes it was asked for.
       Attempt broken;
       broken.reason = FailReason::Broken;
-      fault(broken);
-      break;
+      if (!retry(broken)) break;
+      continue;
     }
     std::int64_t n = 0;
     {

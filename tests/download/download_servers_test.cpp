@@ -470,6 +470,28 @@ TEST(DownloadServers, ACutMidRangeResumesThatRangeOnly) {
   }));
 }
 
+TEST(DownloadServers, ConnectionsThatKeepBreakingFailTheFileAndKeepTheirRanges) {
+  // Every answer breaks halfway: each connection tries three times, then the
+  // file fails with the reason, keeping what came; the next start goes on.
+  testing_support::TempDir keep;
+  const std::string key = Key("keepbreaking");
+  const std::string url =
+      Fault("/file?etag=kb&resets=12&cut=50&size=" + std::to_string(kParallelSize) + "&key=" + key);
+  Outcome failed = Download(url, 0, {}, {3, 50, true}, keep.path());
+  ExpectFailed(failed, {}, /*kept=*/true);
+  EXPECT_EQ(failed.failure.reason, FailReason::Broken);
+  EXPECT_GE(failed.retries.size(), 2u);  // at least one connection used its three tries
+  EXPECT_LE(failed.retries.size(), 8u);
+  for (const ProgressReport& r : failed.retries) EXPECT_LE(r.attempt, 3);
+  std::optional<ResumeState> kept = ReadResumeState(keep.path() + "\\target.bin.part.resume");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_GE(kept->done.size(), 2u);
+  Outcome resumed = Download(url, 0, {}, {6, 50, true}, keep.path());
+  ExpectComplete(resumed, kParallelSize, kParallelSize);
+  std::vector<std::string> asked = RangesAsked(key);
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), "bytes=0-"), 1);
+}
+
 TEST(DownloadServers, AKeptPartWithSeveralRangesAsksOnlyForTheGaps) {
   struct Row {
     const char* what;
