@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -42,10 +43,17 @@ std::string WrongName(const std::string& path) {
   return "https://localhost:" + std::to_string(testing_support::TestPortBase() + 4) + path;
 }
 
+// The first failure any transport of a task reported; the connections of a
+// ranged download report from their own threads.
+struct FirstError {
+  std::mutex mutex;
+  std::string text;
+};
+
 // The build's transport, keeping the reason of its first failure for the test.
 class RecordingTransport final : public platform::HttpTransport {
  public:
-  explicit RecordingTransport(std::shared_ptr<std::string> error)
+  explicit RecordingTransport(std::shared_ptr<FirstError> error)
       : inner_(platform::CreateHttpTransport()), error_(std::move(error)) {}
   bool Send(const platform::HttpGetRequest& r) override { return Note(inner_->Send(r)); }
   int StatusCode() override { return inner_->StatusCode(); }
@@ -62,11 +70,14 @@ class RecordingTransport final : public platform::HttpTransport {
 
  private:
   bool Note(bool ok) {
-    if (!ok && error_->empty()) *error_ = inner_->LastError();
+    if (ok) return ok;
+    std::string why = inner_->LastError();
+    std::lock_guard<std::mutex> lock(error_->mutex);
+    if (error_->text.empty()) error_->text = why;
     return ok;
   }
   std::unique_ptr<platform::HttpTransport> inner_;
-  std::shared_ptr<std::string> error_;
+  std::shared_ptr<FirstError> error_;
 };
 
 struct Outcome {
@@ -93,7 +104,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
   ReportLog log;
   auto done = std::make_shared<CompletionEvent>();
   Outcome o;
-  auto error = std::make_shared<std::string>();
+  auto error = std::make_shared<FirstError>();
   auto t0 = std::chrono::steady_clock::now();
   {
     DownloadTask task(platform::SystemClock(), [error] { return std::make_unique<RecordingTransport>(error); });
@@ -115,7 +126,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
     if (r.status == kRetrying) o.retries.push_back(r);
     if (r.status == kFailed) o.failure = r;
   }
-  o.transportError = *error;  // the task, and with it the worker, has ended
+  o.transportError = error->text;  // the task, and with it the worker, has ended
   return o;
 }
 
