@@ -103,7 +103,11 @@ int RunStartup(void (*afterLogOpened)()) {
   app::Launcher& launcher = *g_state->launcher;
   g_state->installJob = std::make_unique<install::InstallJob>(*g_state->ui, launcher.versions());
   install::InstallJob& job = *g_state->installJob;
-  launcher.SetInstallHandler([&job](const std::string& name) { job.InstallVersion(name); });
+  launcher.SetInstallHandler([&job, &launcher](const std::string& name) {
+    // The configuration is read after the job is made: take its value per job.
+    job.SetDownloadConnections(launcher.site().downloadConnections);
+    job.InstallVersion(name);
+  });
   launcher.BindEvents();
 
   auto sys = MakePlatformSelfInstallSystem([](std::uint32_t ms) {

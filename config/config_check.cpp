@@ -148,6 +148,16 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
     if (trimmed != name) {
       report.problems.push_back(where + "key \"" + name + "\" has leading or trailing blanks and never matches");
     }
+    if (trimmed == kDownloadConnectionsKey) {  // optional: never "missing"
+      if (trimmed != name) continue;
+      if (!seen.insert(name).second)
+        report.problems.push_back(where + "duplicate key \"" + name + "\"; the first one is used");
+      else if (!ParseDownloadConnections(line.substr(eq + 1)))
+        report.problems.push_back(where + "\"" + name + "\" is \"" + line.substr(eq + 1) +
+                                  "\", not a number from 1 to 8; the launcher uses " +
+                                  std::to_string(kDefaultDownloadConnections));
+      continue;
+    }
     if (!FindKey(trimmed) && !FindIntegrityKey(trimmed)) {
       report.problems.push_back(where + "unknown key \"" + trimmed + "\" (misspelt?)");
       continue;

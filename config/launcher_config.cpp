@@ -161,6 +161,11 @@ std::string DecipherToText(std::span<const std::uint8_t> data, bool* validGbk) {
   return platform::GbkToUtf8(std::string_view(reinterpret_cast<const char*>(plain.data()), n), validGbk);
 }
 
+std::optional<int> ParseDownloadConnections(std::string_view value) {
+  if (value.size() != 1 || value[0] < '1' || value[0] > '8') return std::nullopt;
+  return value[0] - '0';
+}
+
 void ApplyConfigText(std::string_view text, Configuration& out) {
   for (const ConfigKey& k : kKeys) {
     std::string value = LookupConfigValue(text, k.name);
@@ -179,6 +184,8 @@ void ApplyConfigText(std::string_view text, Configuration& out) {
       case IntegrityPart::Mirrors: file.mirrors = ParseMirrorsValue(value).value_or(std::vector<std::string>{}); break;
     }
   }
+  out.launcher.downloadConnections = ParseDownloadConnections(LookupConfigValue(text, kDownloadConnectionsKey))
+                                         .value_or(kDefaultDownloadConnections);
 }
 
 LoadResult ReadConfigFile(const std::string& path, Configuration& out) {

@@ -24,6 +24,8 @@ struct LauncherConfig {
   std::string topUpUrl;
   std::string registerUrl;
   std::string customerServiceUrl;
+  // Optional "下载连接数": connections per install, 1 to 8.
+  int downloadConnections = 4;
 };
 
 // What the operator states about one download, from the optional keys
@@ -91,6 +93,13 @@ std::optional<platform::Sha256Digest> ParseSha256Value(std::string_view value);
 std::optional<std::vector<std::string>> ParseMirrorsValue(std::string_view value);
 // Whether a non-empty value of this part parses.
 bool IsWellFormedIntegrityValue(IntegrityPart part, std::string_view value);
+
+// The optional key for the number of download connections; absent or bad
+// means the default.
+inline constexpr std::string_view kDownloadConnectionsKey = "下载连接数";
+inline constexpr int kDefaultDownloadConnections = 4;
+// 1 to 8 as plain decimal digits; nothing otherwise.
+std::optional<int> ParseDownloadConnections(std::string_view value);
 
 // Deciphers file bytes into UTF-8 text: the part before the first zero byte,
 // decoded from GBK. *validGbk says whether every byte decoded.

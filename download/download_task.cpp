@@ -38,6 +38,7 @@ void DownloadTask::Start(const std::string& url, const std::string& filePath, Pr
   }
   // No worker: end here so that nobody waits for ever, outside the lock, as
   // the callback may call Stop.
+  if (options_.budget) options_.budget->FileDropped();
   CommonEnd(Attempt{}, false);
 }
 
@@ -72,6 +73,7 @@ bool DownloadTask::Stop() {
       {
         std::lock_guard<std::mutex> t(transportMutex_);
         if (transport_) transport_->Cancel();
+        for (platform::HttpTransport* r : rangeTransports_) r->Cancel();
       }
       // A transport that ignores the cancel keeps its worker: never wait for
       // ever, never kill a thread. The owner must then keep the task alive.
@@ -152,6 +154,9 @@ void DownloadTask::Run() {
   // An empty address or path, or a name that is not a plain file name in its
   // folder, fails before anything touches the disk.
   if (!url_.empty() && !filePath_.empty() && platform::IsSafePath(filePath_)) {
+    if (!options_.budget)
+      options_.budget = std::make_shared<ConnectionBudget>(std::clamp(options_.connections, 1, kMaxConnections), 1);
+    options_.budget->FileStarted();
     addresses_.assign(1, url_);
     for (const std::string& spare : options_.mirrors)
       if (!spare.empty() && std::find(addresses_.begin(), addresses_.end(), spare) == addresses_.end())
@@ -166,6 +171,9 @@ void DownloadTask::Run() {
           last.reason == FailReason::Cancelled || last.reason == FailReason::BadName)
         break;
     }
+    options_.budget->FileEnded();
+  } else if (options_.budget) {
+    options_.budget->FileDropped();
   }
   CommonEnd(last, fileCreated);
 }
@@ -210,29 +218,9 @@ DownloadTask::Attempt DownloadTask::FetchWithRetries(bool& fileCreated) {
       --attempt;
       continue;
     }
-    const bool transient =
-        last.reason == FailReason::Connect || last.reason == FailReason::Broken ||
-        last.reason == FailReason::Stall ||
-        (last.reason == FailReason::HttpStatus &&
-         (last.httpStatus >= 500 || last.httpStatus == 408 || last.httpStatus == 429));
-    if (!transient || attempt >= options_.maxAttempts) break;
-    // 1, 2, 4, 8, 16 s, each up to a quarter longer, so that many players
-    // cut off together do not come back together.
-    int wait = options_.retryBaseMs << (attempt - 1);
-    wait += static_cast<int>(std::uniform_int_distribution<int>(0, wait / 4)(jitter));
-    if (last.retryAfterMs > 0) wait = std::min(last.retryAfterMs, kMaxRetryAfterMs);
-    {
-      std::lock_guard<std::mutex> guard(reasonMutex_);
-      reason_ = last;
-      retryInMs_ = wait;
-      attempt_ = attempt + 1;
-    }
-    platform::Log("download " + url_ + ": " + ReasonText(last.reason, last.httpStatus) + ", retry " +
-                  std::to_string(attempt + 1) + " in " + std::to_string(wait) + " ms");
-    if (callback_) {
-      reports_.WaitIdle();  // Started before Retrying
-      ReportOnFreshThread(kRetrying);
-    }
+    // A connection of a ranged attempt has spent its tries already.
+    if (!IsTransient(last) || last.triesSpent || attempt >= options_.maxAttempts) break;
+    const int wait = AnnounceRetry(last, attempt, jitter);
     if (stop_.WaitFor(wait)) {
       last = Attempt{};
       last.reason = FailReason::Cancelled;
@@ -300,6 +288,40 @@ DownloadTask::Attempt DownloadTask::VerifyAndPublish() {
   return ok;
 }
 
+bool DownloadTask::IsTransient(const Attempt& a) {
+  return a.reason == FailReason::Connect || a.reason == FailReason::Broken || a.reason == FailReason::Stall ||
+         (a.reason == FailReason::HttpStatus && (a.httpStatus >= 500 || a.httpStatus == 408 || a.httpStatus == 429));
+}
+
+int DownloadTask::AnnounceRetry(const Attempt& last, int attempt, std::mt19937& jitter) {
+  // 1, 2, 4, 8, 16 s, each up to a quarter longer, so that many players
+  // cut off together do not come back together.
+  int wait = options_.retryBaseMs << (attempt - 1);
+  wait += static_cast<int>(std::uniform_int_distribution<int>(0, wait / 4)(jitter));
+  if (last.retryAfterMs > 0) wait = std::min(last.retryAfterMs, kMaxRetryAfterMs);
+  {
+    std::lock_guard<std::mutex> guard(reasonMutex_);
+    reason_ = last;
+    retryInMs_ = wait;
+    attempt_ = attempt + 1;
+  }
+  platform::Log("download " + url_ + ": " + ReasonText(last.reason, last.httpStatus) + ", retry " +
+                std::to_string(attempt + 1) + " in " + std::to_string(wait) + " ms");
+  if (callback_) {
+    reports_.WaitIdle();  // Started before Retrying
+    ReportOnFreshThread(kRetrying);
+  }
+  return wait;
+}
+
+DownloadTask::Attempt DownloadTask::SizeMismatch() const {
+  platform::Log("download " + url_ + ": announces " + std::to_string(totalBytes_.load()) + " bytes, expected " +
+                std::to_string(options_.expectedSize));
+  Attempt a;
+  a.reason = FailReason::SizeMismatch;
+  return a;
+}
+
 DownloadTask::Attempt DownloadTask::TransportFailure(platform::HttpTransport& t) const {
   Attempt a;
   switch (t.LastFailure()) {
@@ -322,6 +344,11 @@ void DownloadTask::DiscardPart() {
 void DownloadTask::SaveResumeState(std::int64_t done) {
   // Without a validator a later answer cannot be matched to these bytes.
   if (validator_.empty() || totalBytes_.load() <= 0) return;
+  SaveResumeRanges({{0, done}});
+}
+
+void DownloadTask::SaveResumeRanges(const std::vector<ByteRange>& done) {
+  if (validator_.empty() || totalBytes_.load() <= 0) return;
   (void)WriteResumeState(ResumeStatePath(tempPath_), {url_, validator_, totalBytes_.load(), done});
 }
 
@@ -340,10 +367,11 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   // A part kept by an earlier attempt of this address, whole up to its state.
   std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
   std::optional<std::uint64_t> keptSize = platform::FileSizeOf(tempPath_);
-  if (kept && (!IsOurAddress(kept->url) || kept->validator.empty() || kept->total <= 0 || kept->done <= 0 || !keptSize ||
-               *keptSize < static_cast<std::uint64_t>(kept->done) ||
+  if (kept && (!IsOurAddress(kept->url) || kept->validator.empty() || kept->total <= 0 || kept->done.empty() ||
+               !keptSize || *keptSize < static_cast<std::uint64_t>(kept->done.back().end) ||
                (options_.expectedSize >= 0 && kept->total != options_.expectedSize)))
     kept.reset();
+  const std::vector<ByteRange> missing = kept ? MissingRanges(kept->done, kept->total) : std::vector<ByteRange>{};
 
   platform::HttpGetRequest request;
   request.url = url_;
@@ -351,7 +379,7 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   std::int64_t from = 0;
   if (kept) {
     // A complete part asks for its last byte: the answer proves it current.
-    from = kept->done < kept->total ? kept->done : kept->total - 1;
+    from = missing.empty() ? kept->total - 1 : missing.front().first;
     std::int64_t last = std::min(kept->total, from + options_.maxRequestBytes) - 1;
     request.header = "Range:bytes=" + std::to_string(from) + "-" + (last < kept->total - 1 ? std::to_string(last) : "");
     request.moreHeaders.push_back("If-Range: " + kept->validator);
@@ -378,6 +406,18 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   }
   std::int64_t announced = t->ContentLength();
   std::int64_t resumeFrom = 0;
+  validator_ = t->ResponseHeader("ETag");
+  if (validator_.empty()) validator_ = t->ResponseHeader("Last-Modified");
+  if (!kept && status == 206 && !validator_.empty()) {
+    // A fresh file whose server answers ranges: big enough, it comes in
+    // ranges over several connections.
+    std::optional<ContentRange> range = ParseContentRange(t->ResponseHeader("Content-Range"));
+    if (range && range->first == 0 && range->total >= options_.parallelMinBytes) {
+      totalBytes_ = range->total;
+      if (options_.expectedSize >= 0 && range->total != options_.expectedSize) return SizeMismatch();
+      return TransferRanges(t, 0, {}, fileCreated);
+    }
+  }
   if (kept && status == 206) {
     std::optional<ContentRange> range = ParseContentRange(t->ResponseHeader("Content-Range"));
     if (!range || range->first != from) {
@@ -389,19 +429,18 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
       fail.startOver = true;
       return fail;
     }
-    resumeFrom = from;
     totalBytes_ = kept->total;
+    // Kept ranges with gaps, or a big file, go on in ranges; a complete part
+    // only proves itself with its last byte.
+    if (!missing.empty() && !validator_.empty() &&
+        (kept->total >= options_.parallelMinBytes || missing.size() > 1 || DonePrefix(kept->done) != from))
+      return TransferRanges(t, from, kept->done, fileCreated);
+    resumeFrom = from;
   } else {
     totalBytes_ = announced > 0 ? announced : 0;
   }
-  if (options_.expectedSize >= 0 && totalBytes_.load() > 0 && totalBytes_.load() != options_.expectedSize) {
-    platform::Log("download " + url_ + ": announces " + std::to_string(totalBytes_.load()) + " bytes, expected " +
-                  std::to_string(options_.expectedSize));
-    fail.reason = FailReason::SizeMismatch;
-    return fail;
-  }
-  validator_ = t->ResponseHeader("ETag");
-  if (validator_.empty()) validator_ = t->ResponseHeader("Last-Modified");
+  if (options_.expectedSize >= 0 && totalBytes_.load() > 0 && totalBytes_.load() != options_.expectedSize)
+    return SizeMismatch();
   // Where this request stops: a ranged answer of a resumable file is read
   // up to the request limit; the next request asks for the rest.
   std::int64_t stopAt = -1;
@@ -589,7 +628,7 @@ void DownloadTask::CommonEnd(const Attempt& last, bool fileCreated) {
     // A part with a resume state is kept for the next attempt; one without
     // cannot be resumed safely.
     std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
-    if (!kept || kept->done <= 0) DiscardPart();
+    if (!kept || RangeBytes(kept->done) <= 0) DiscardPart();
   }
   {
     std::lock_guard<std::mutex> t(transportMutex_);

@@ -9,11 +9,13 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "download/completion_event.h"
+#include "download/connection_budget.h"
 #include "download/critical_lock.h"
 #include "download/download_status.h"
 #include "download/resume_state.h"
@@ -47,7 +49,16 @@ struct TaskOptions {
   // Spare addresses, in order, for when an address fails for good or runs
   // out of retries.
   std::vector<std::string> mirrors{};
+  // A file of at least parallelMinBytes whose server answers ranges is
+  // fetched over up to this many connections at once (1 to 8).
+  int connections = 4;
+  std::int64_t parallelMinBytes = std::int64_t{16} << 20;
+  // Shared with the other files of an install; without one the task keeps
+  // to `connections` alone.
+  std::shared_ptr<ConnectionBudget> budget = nullptr;
 };
+
+inline constexpr int kMaxConnections = 8;
 
 class DownloadTask {
  public:
@@ -63,6 +74,11 @@ class DownloadTask {
   // The kept .part's state is saved after this many bytes, so that a killed
   // launcher resumes from near where it was.
   static constexpr std::int64_t kResumeSaveBytes = 8 << 20;
+  // A piece in flight is split for an idle connection only while both halves
+  // keep this much.
+  static constexpr std::int64_t kMinSplitBytes = 1 << 20;
+  // How often the ranges' overseer looks for room to add a connection.
+  static constexpr int kConnectionCheckMs = 200;
 
   using TransportFactory = std::function<std::unique_ptr<platform::HttpTransport>()>;
 
@@ -116,6 +132,7 @@ class DownloadTask {
     std::int64_t neededBytes = 0;
     int retryAfterMs = 0;  // the server's Retry-After, 0 when none
     bool startOver = false;  // the kept part is useless: try again at once from the first byte
+    bool triesSpent = false;  // a connection already retried it as often as the file may
   };
   // True when no worker could be started (the task must then end at once).
   bool StartLocked(const std::string& url, const std::string& filePath, ProgressCallback cb, std::int32_t userData,
@@ -132,6 +149,19 @@ class DownloadTask {
   // fileCreated tells whether the temporary file is this task's.
   Attempt Transfer(bool& fileCreated);
   Attempt TransportFailure(platform::HttpTransport& t) const;
+  // The announced size is not the one the operator stated.
+  Attempt SizeMismatch() const;
+  static bool IsTransient(const Attempt& a);
+  // Logs and reports the retry after `attempt` failed; the wait in ms.
+  int AnnounceRetry(const Attempt& last, int attempt, std::mt19937& jitter);
+  // The rest of an attempt whose first answer (from `from`, on transport
+  // first) allows ranges: several connections fill the part, each its ranges.
+  Attempt TransferRanges(platform::HttpTransport* first, std::int64_t from, const std::vector<ByteRange>& done,
+                         bool& fileCreated);
+  struct RangeRun;
+  void RangeConnection(RangeRun& run, int slot, platform::HttpTransport* first);
+  Attempt CheckRangeAnswer(platform::HttpTransport& t, std::int64_t from) const;
+  void SaveResumeRanges(const std::vector<ByteRange>& done);
   void DiscardPart();
   void SaveResumeState(std::int64_t done);
   void CommonEnd(const Attempt& last, bool fileCreated);
@@ -176,6 +206,7 @@ class DownloadTask {
   StopSignal stop_;
   std::mutex transportMutex_;  // the worker swaps transports per attempt; Stop cancels
   std::unique_ptr<platform::HttpTransport> transport_;
+  std::vector<platform::HttpTransport*> rangeTransports_;  // the ranges' own, cancelled by Stop too
   std::thread worker_;
   // Declared last: destroyed first, so report threads end before the state
   // they read goes away.

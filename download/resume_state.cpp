@@ -1,5 +1,6 @@
 #include "download/resume_state.h"
 
+#include <algorithm>
 #include <charconv>
 #include <string_view>
 
@@ -43,21 +44,67 @@ std::optional<ResumeState> ReadResumeState(const std::string& path) {
       if (!n) return std::nullopt;
       st.total = *n, total = true;
     } else if (key == "done") {
-      // Done ranges; one range from the start is what this engine writes.
-      if (!value.starts_with("0-")) return std::nullopt;
-      auto n = Number(value.substr(2));
-      if (!n) return std::nullopt;
-      st.done = *n, done = true;
+      // "first-end" pairs, comma separated, each end exclusive.
+      while (!value.empty()) {
+        std::size_t comma = value.find(',');
+        std::string_view pair = value.substr(0, comma);
+        std::size_t dash = pair.find('-');
+        if (dash == std::string_view::npos) return std::nullopt;
+        auto first = Number(pair.substr(0, dash)), end = Number(pair.substr(dash + 1));
+        if (!first || !end || *first > *end) return std::nullopt;
+        st.done.push_back({*first, *end});
+        value = comma == std::string_view::npos ? std::string_view() : value.substr(comma + 1);
+        if (comma != std::string_view::npos && value.empty()) return std::nullopt;
+      }
+      done = true;
     }
   }
-  if (!url || !validator || !total || !done || st.done > st.total) return std::nullopt;
+  if (!url || !validator || !total || !done) return std::nullopt;
+  for (const ByteRange& r : st.done)
+    if (r.end > st.total) return std::nullopt;
+  st.done = MergeRanges(std::move(st.done));
   return st;
+}
+
+std::vector<ByteRange> MergeRanges(std::vector<ByteRange> ranges) {
+  std::erase_if(ranges, [](const ByteRange& r) { return r.end <= r.first; });
+  std::sort(ranges.begin(), ranges.end(), [](const ByteRange& a, const ByteRange& b) { return a.first < b.first; });
+  std::vector<ByteRange> out;
+  for (const ByteRange& r : ranges) {
+    if (!out.empty() && r.first <= out.back().end) out.back().end = std::max(out.back().end, r.end);
+    else out.push_back(r);
+  }
+  return out;
+}
+
+std::int64_t RangeBytes(const std::vector<ByteRange>& ranges) {
+  std::int64_t n = 0;
+  for (const ByteRange& r : ranges) n += r.end - r.first;
+  return n;
+}
+
+std::int64_t DonePrefix(const std::vector<ByteRange>& ranges) {
+  return !ranges.empty() && ranges.front().first == 0 ? ranges.front().end : 0;
+}
+
+std::vector<ByteRange> MissingRanges(const std::vector<ByteRange>& done, std::int64_t total) {
+  std::vector<ByteRange> out;
+  std::int64_t at = 0;
+  for (const ByteRange& r : MergeRanges(done)) {
+    if (r.first > at) out.push_back({at, std::min(r.first, total)});
+    at = std::max(at, r.end);
+  }
+  if (at < total) out.push_back({at, total});
+  return out;
 }
 
 bool WriteResumeState(const std::string& path, const ResumeState& st) {
   if (HasLineBreak(st.url) || HasLineBreak(st.validator)) return false;
+  std::string done;
+  for (const ByteRange& r : MergeRanges(st.done))
+    done += (done.empty() ? "" : ",") + std::to_string(r.first) + "-" + std::to_string(r.end);
   std::string text = "url=" + st.url + "\nvalidator=" + st.validator + "\ntotal=" + std::to_string(st.total) +
-                     "\ndone=0-" + std::to_string(st.done) + "\n";
+                     "\ndone=" + done + "\n";
   return platform::ReplaceFileAtomically(path, text);
 }
 

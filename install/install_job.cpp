@@ -1,5 +1,6 @@
 #include "install/install_job.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <string_view>
@@ -29,12 +30,12 @@ InstallJob::InstallJob(ui::Ui& ui, config::Versions& versions) : ui_(ui), versio
 }
 
 void InstallJob::SetRetryPolicy(int maxAttempts, int retryBaseMs) {
-  // Both files stay ".part" until both are whole: the program file is
-  // published last, so an interrupted install never looks installed.
   taskOptions_.maxAttempts = maxAttempts;
   taskOptions_.retryBaseMs = retryBaseMs;
-  taskOptions_.publish = false;
-  registry_->SetTaskOptions(taskOptions_);
+}
+
+void InstallJob::SetDownloadConnections(int connections) {
+  taskOptions_.connections = std::clamp(connections, 1, download::kMaxConnections);
 }
 
 namespace {
@@ -111,6 +112,16 @@ void InstallJob::InstallVersion(const std::string& displayName) {
   }
   phase_ = Phase::Downloading;
 
+  // Both files stay ".part" until both are whole: the program file is
+  // published last, so an interrupted install never looks installed. The
+  // two share one budget of connections.
+  download::TaskOptions options = taskOptions_;
+  options.publish = false;
+  budget_ = std::make_shared<download::ConnectionBudget>(
+      options.connections, static_cast<int>(!job_.dataUrl.empty()) + static_cast<int>(!job_.programUrl.empty()));
+  options.budget = budget_;
+  registry_->SetTaskOptions(options);
+
   const std::uint64_t generation = generation_;
   std::shared_ptr<ui::Dispatcher> dispatcher = ui_.dispatcher();
   std::weak_ptr<int> alive = alive_;
@@ -132,8 +143,10 @@ void InstallJob::InstallVersion(const std::string& displayName) {
       });
     };
     if (registry_->StartDownloadTask(url, path, std::move(callback), taskId, std::move(ended),
-                                     WithIntegrity(taskOptions_, stated)) != kTaskStarted)
+                                     WithIntegrity(options, stated)) != kTaskStarted) {
+      budget_->FileDropped();
       MarkFailedAtOnce(taskId);
+    }
   };
   start(kDataTaskId, job_.dataUrl, job_.dataFilePath, dataStated);
   start(kProgramTaskId, job_.programUrl, job_.programFilePath, programStated);

@@ -68,6 +68,12 @@ class InstallJob {
   TaskRegistry& registry() { return *registry_; }
   // Attempts per file and the first retry's wait (tests shorten them).
   void SetRetryPolicy(int maxAttempts, int retryBaseMs);
+  // Connections the two files of the next job share (1 to 8); the options
+  // of its tasks otherwise (tests lower the size for ranges).
+  void SetDownloadConnections(int connections);
+  void SetTaskOptions(const download::TaskOptions& options) { taskOptions_ = options; }
+  // The budget of the latest job, for tests.
+  const std::shared_ptr<download::ConnectionBudget>& budget() const { return budget_; }
 
   // How long a new job waits for the previous job's tasks to unregister.
   void SetRegistryWaitLimitMs(int ms) { registryWaitLimitMs_ = ms; }
@@ -90,6 +96,7 @@ class InstallJob {
   std::shared_ptr<int> alive_ = std::make_shared<int>(0);
   std::unique_ptr<TaskRegistry> registry_ = std::make_unique<TaskRegistry>();
   download::TaskOptions taskOptions_;  // the retry policy; each file adds what the operator states about it
+  std::shared_ptr<download::ConnectionBudget> budget_;
 };
 
 }  // namespace install

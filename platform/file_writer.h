@@ -19,6 +19,11 @@ class FileWriter {
   // Opens an existing file to go on writing at offset: what lies past it is
   // cut off. For resuming a download.
   [[nodiscard]] bool OpenAt(const std::string& path, std::int64_t offset);
+  // Opens an existing file to write at any offset, keeping what is there:
+  // several writers may fill one file, each its own ranges.
+  [[nodiscard]] bool OpenForUpdate(const std::string& path);
+  // Writes all bytes at offset, leaving the file position alone.
+  [[nodiscard]] bool WriteAt(std::int64_t offset, const void* data, std::size_t size);
   // Sets aside room for size bytes ahead of the writes, so that the file
   // system need not extend the file write by write; the file's length stays
   // what was written. A hint: where it cannot be done, writes proceed as usual.

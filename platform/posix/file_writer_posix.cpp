@@ -35,6 +35,32 @@ bool FileWriter::OpenAt(const std::string& path, std::int64_t offset) {
   return true;
 }
 
+bool FileWriter::OpenForUpdate(const std::string& path) {
+  if (handle_ != kNone) return false;
+  int fd = ::open(NativePath(path).c_str(), O_WRONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  handle_ = fd;
+  return true;
+}
+
+bool FileWriter::WriteAt(std::int64_t offset, const void* data, std::size_t size) {
+  if (handle_ == kNone || offset < 0) return false;
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    ssize_t n = ::pwrite(static_cast<int>(handle_), p, size, static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      diskFull_ = errno == ENOSPC || errno == EDQUOT;
+      return false;
+    }
+    if (n == 0) return false;
+    p += n;
+    offset += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
 void FileWriter::Reserve(std::int64_t size) {
   if (handle_ == kNone || size <= 0) return;
   int fd = static_cast<int>(handle_);

@@ -37,6 +37,37 @@ bool FileWriter::OpenAt(const std::string& path, std::int64_t offset) {
   return true;
 }
 
+bool FileWriter::OpenForUpdate(const std::string& path) {
+  if (handle_ != kNone) return false;
+  // Shared for writing: the other connections of the same download hold it too.
+  HANDLE h = ::CreateFileW(win32::Widen(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  handle_ = reinterpret_cast<std::intptr_t>(h);
+  return true;
+}
+
+bool FileWriter::WriteAt(std::int64_t offset, const void* data, std::size_t size) {
+  if (handle_ == kNone || offset < 0) return false;
+  const auto* p = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(static_cast<std::uint64_t>(offset) & 0xFFFFFFFFu);
+    at.OffsetHigh = static_cast<DWORD>(static_cast<std::uint64_t>(offset) >> 32);
+    DWORD written = 0;
+    if (!::WriteFile(AsHandle(handle_), p, chunk, &written, &at) || written == 0) {
+      DWORD e = ::GetLastError();
+      diskFull_ = e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL;
+      return false;
+    }
+    p += written;
+    offset += written;
+    size -= written;
+  }
+  return true;
+}
+
 // NTFS grows a sequentially written file cheaply; nothing to set aside.
 void FileWriter::Reserve(std::int64_t) {}
 

@@ -47,6 +47,20 @@ TEST(ConfigCheck, FlagsEachSilentMisreading) {
   EXPECT_TRUE(Flags(Check(noName), "no file name after its last"));
 }
 
+TEST(ConfigCheck, DownloadConnectionsKeyIsOptionalAndChecked) {
+  const std::string base = CleanText();
+  EXPECT_TRUE(Check(base).problems.empty());  // absent: no "missing key"
+  for (const char* good : {"1", "4", "8"}) {
+    auto r = Check(base + "下载连接数=" + good + "\n");
+    EXPECT_TRUE(r.problems.empty()) << good << ": " << r.problems.front();
+  }
+  for (const char* bad : {"0", "9", "", "04", " 4", "four", "-1", "4.0"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_TRUE(Flags(Check(base + "下载连接数=" + bad + "\n"), "not a number from 1 to 8; the launcher uses 4"));
+  }
+  EXPECT_TRUE(Flags(Check(base + "下载连接数=2\n下载连接数=3\n"), "duplicate key \"下载连接数\""));
+}
+
 TEST(ConfigCheck, FlagsNamesTheLauncherWouldRefuse) {
   // The same check as the launcher's: what passes here installs there.
   std::string base = CleanText();

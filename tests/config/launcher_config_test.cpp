@@ -157,6 +157,21 @@ TEST_F(ConfigFile, IntegrityKeysFillTheirFileAndMalformedOnesCountAsAbsent) {
   EXPECT_EQ(config::IntegrityKeys().size(), 24u);
 }
 
+TEST(ConfigLookup, DownloadConnectionsOneToEightElseFour) {
+  struct Row {
+    std::string text;
+    int connections;
+  };
+  for (const Row& r : {Row{"", 4}, Row{"下载连接数=1\n", 1}, Row{"下载连接数=8\n", 8}, Row{"下载连接数=3\n", 3},
+                       Row{"下载连接数=9\n", 4}, Row{"下载连接数=0\n", 4}, Row{"下载连接数=\n", 4},
+                       Row{"下载连接数=2 \n", 4}, Row{"下载连接数=x\n下载连接数=2\n", 4}}) {
+    config::Configuration cfg;
+    cfg.launcher.downloadConnections = 7;  // overwritten whatever the file says
+    config::ApplyConfigText(platform::GbkToUtf8(Plain(config::EncodeConfigText(r.text))), cfg);
+    EXPECT_EQ(cfg.launcher.downloadConnections, r.connections) << r.text;
+  }
+}
+
 TEST_F(ConfigFile, WrongKeyLeavesEveryFieldEmpty) {
   std::string plain = platform::Utf8ToGbk("主页地址编辑框=http://x\r\n版本一名称编辑框=v1\r\n");
   ASSERT_TRUE(platform::WriteFileBytes(path, plain));  // not enciphered at all

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
 #include <thread>
 
@@ -43,10 +44,17 @@ std::string WrongName(const std::string& path) {
   return "https://localhost:" + std::to_string(testing_support::TestPortBase() + 4) + path;
 }
 
+// The first failure any transport of a task reported; the connections of a
+// ranged download report from their own threads.
+struct FirstError {
+  std::mutex mutex;
+  std::string text;
+};
+
 // The build's transport, keeping the reason of its first failure for the test.
 class RecordingTransport final : public platform::HttpTransport {
  public:
-  explicit RecordingTransport(std::shared_ptr<std::string> error)
+  explicit RecordingTransport(std::shared_ptr<FirstError> error)
       : inner_(platform::CreateHttpTransport()), error_(std::move(error)) {}
   bool Send(const platform::HttpGetRequest& r) override { return Note(inner_->Send(r)); }
   int StatusCode() override { return inner_->StatusCode(); }
@@ -63,11 +71,14 @@ class RecordingTransport final : public platform::HttpTransport {
 
  private:
   bool Note(bool ok) {
-    if (!ok && error_->empty()) *error_ = inner_->LastError();
+    if (ok) return ok;
+    std::string why = inner_->LastError();
+    std::lock_guard<std::mutex> lock(error_->mutex);
+    if (error_->text.empty()) error_->text = why;
     return ok;
   }
   std::unique_ptr<platform::HttpTransport> inner_;
-  std::shared_ptr<std::string> error_;
+  std::shared_ptr<FirstError> error_;
 };
 
 struct Outcome {
@@ -94,7 +105,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
   ReportLog log;
   auto done = std::make_shared<CompletionEvent>();
   Outcome o;
-  auto error = std::make_shared<std::string>();
+  auto error = std::make_shared<FirstError>();
   auto t0 = std::chrono::steady_clock::now();
   {
     DownloadTask task(platform::SystemClock(), [error] { return std::make_unique<RecordingTransport>(error); });
@@ -116,7 +127,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
     if (r.status == kRetrying) o.retries.push_back(r);
     if (r.status == kFailed) o.failure = r;
   }
-  o.transportError = *error;  // the task, and with it the worker, has ended
+  o.transportError = error->text;  // the task, and with it the worker, has ended
   return o;
 }
 
@@ -470,6 +481,8 @@ TEST(DownloadServers, FilesOverFourGiBComeWholeInRanges) {
   }
   auto s = log.Statuses();
   ASSERT_EQ(s.back(), kFinished);
+  for (const ProgressReport& r : log.Reports())
+    if (r.status == kFailed) ADD_FAILURE() << "failed: " << ReasonText(r.reason, r.httpStatus) << " at " << r.done;
   EXPECT_EQ(std::count(s.begin(), s.end(), kFailed), 0);
   EXPECT_EQ(platform::FileSizeOf(target), std::optional<std::uint64_t>(static_cast<std::uint64_t>(size)));
   // Marks around 2 GiB, 4 GiB and the end, read back from the file.
@@ -484,6 +497,232 @@ TEST(DownloadServers, FilesOverFourGiBComeWholeInRanges) {
     file.read(got.data(), static_cast<std::streamsize>(got.size()));
     ASSERT_TRUE(file.good()) << mark;
     EXPECT_TRUE(got == PatternAt(mark, got.size())) << "bytes differ at " << mark;
+  }
+}
+
+// What the fault server saw under a key: the Range headers asked, one per
+// request, and the most answers open at once.
+std::vector<std::string> RangesAsked(const std::string& key) {
+  std::vector<std::string> out;
+  std::string text = Download(Fault("/ranges?key=" + key)).file;
+  for (std::size_t at = 0, nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+    out.push_back(text.substr(at, nl - at));
+  return out;
+}
+int PeakOpen(const std::string& key) { return std::atoi(Download(Fault("/peak?key=" + key)).file.c_str()); }
+// The first byte a Range header asks for.
+std::int64_t RangeStart(const std::string& header) {
+  std::size_t eq = header.find('=');
+  return eq == std::string::npos ? -1 : std::atoll(header.c_str() + eq + 1);
+}
+
+constexpr std::int64_t kParallelSize = 20 << 20;  // four pieces of 5 MiB
+constexpr std::int64_t kMiB = 1 << 20;
+
+TEST(DownloadServers, LargeFilesComeOverSeveralConnections) {
+  struct Row {
+    const char* what;
+    std::string query;
+    std::int64_t size;
+    int connections;
+    int minRequests, maxRequests, minOpen, maxOpen;
+  };
+  const std::string size = std::to_string(kParallelSize);
+  for (const Row& r : {
+           // Pieces split for idle connections add requests, never connections.
+           Row{"four connections", "etag=p4&slow=all&slowrate=40000000&size=" + size, kParallelSize, 4, 4, 40, 2, 4},
+           Row{"the key says 1", "etag=p1&size=" + size, kParallelSize, 1, 1, 1, 1, 1},
+           Row{"the key says 8", "etag=p8&slow=all&slowrate=40000000&size=" + size, kParallelSize, 8, 8, 80, 2, 8},
+           Row{"server ignores Range", "etag=pi&ignorerange=1&size=" + size, kParallelSize, 4, 1, 1, 1, 1},
+           Row{"Last-Modified as the validator", "slow=all&slowrate=40000000&size=" + size, kParallelSize, 4, 4, 40, 2, 4},
+           Row{"below 16 MiB", "etag=ps&size=" + std::to_string(16 * kMiB - 1), 16 * kMiB - 1, 4, 1, 1, 1, 1},
+       }) {
+    SCOPED_TRACE(r.what);
+    const std::string key = Key("par");
+    TaskOptions options{1, 50, true};
+    options.connections = r.connections;
+    Outcome o = Download(Fault("/file?" + r.query + "&key=" + key), 0, {}, options);
+    ExpectComplete(o, r.size, r.size);
+    std::vector<std::string> asked = RangesAsked(key);
+    EXPECT_GE(static_cast<int>(asked.size()), r.minRequests);
+    EXPECT_LE(static_cast<int>(asked.size()), r.maxRequests);
+    ASSERT_FALSE(asked.empty());
+    EXPECT_EQ(asked.front(), "bytes=0-");
+    EXPECT_LE(PeakOpen(key), r.maxOpen);
+    EXPECT_GE(PeakOpen(key), r.minOpen);
+  }
+  // Every later request is bounded, and at most the request limit long.
+  const std::string key = Key("cap");
+  TaskOptions capped{1, 50, true};
+  capped.maxRequestBytes = 3 * kMiB;
+  ExpectComplete(Download(Fault("/file?etag=c&size=" + size + "&key=" + key), 0, {}, capped), kParallelSize,
+                 kParallelSize);
+  std::vector<std::string> asked = RangesAsked(key);
+  EXPECT_GE(asked.size(), 7u);  // 20 MiB in pieces of at most 3 MiB
+  for (std::size_t i = 1; i < asked.size(); ++i) {
+    std::size_t dash = asked[i].find('-');
+    ASSERT_NE(dash, std::string::npos);
+    EXPECT_LE(std::atoll(asked[i].c_str() + dash + 1) - RangeStart(asked[i]) + 1, 3 * kMiB) << asked[i];
+  }
+}
+
+TEST(DownloadServers, AFinishedConnectionTakesOverTheSlowestRange) {
+  // The last piece (from 15 MiB) comes at 1 MiB/s: alone it would take 5 s.
+  const std::string key = Key("steal");
+  Outcome o = Download(Fault("/file?etag=s&slow=" + std::to_string(15 * kMiB) + "&size=" +
+                             std::to_string(kParallelSize) + "&key=" + key),
+                       0, {}, {1, 50, true});
+  ExpectComplete(o, kParallelSize, kParallelSize);
+  EXPECT_LT(o.ms, 4000);
+  std::vector<std::string> asked = RangesAsked(key);
+  EXPECT_GT(asked.size(), 4u);
+  // Someone asked for the back half of the slow piece.
+  EXPECT_TRUE(std::any_of(asked.begin(), asked.end(), [](const std::string& a) {
+    return RangeStart(a) > 15 * kMiB && RangeStart(a) < kParallelSize;
+  }));
+  EXPECT_LE(PeakOpen(key), 4);
+}
+
+TEST(DownloadServers, ACutMidRangeResumesThatRangeOnly) {
+  // The third piece breaks at 12 MiB + 3: one retry, every range resumed
+  // where it stood, nothing fetched from the start again.
+  const std::string key = Key("cutpar");
+  Outcome o = Download(Fault("/file?etag=m&resetat=" + std::to_string(12 * kMiB + 3) + "&size=" +
+                             std::to_string(kParallelSize) + "&key=" + key),
+                       0, {}, {6, 50, true});
+  ExpectComplete(o, kParallelSize, kParallelSize);
+  ASSERT_EQ(o.retries.size(), 1u);
+  EXPECT_EQ(o.retries[0].reason, FailReason::Broken);
+  std::vector<std::string> asked = RangesAsked(key);
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), "bytes=0-"), 1);
+  EXPECT_TRUE(std::any_of(asked.begin(), asked.end(), [](const std::string& a) {
+    return RangeStart(a) == 12 * kMiB + 3;  // the cut range, from its first missing byte
+  }));
+}
+
+TEST(DownloadServers, ConnectionsThatKeepBreakingFailTheFileAndKeepTheirRanges) {
+  // Every answer breaks a tenth of the way in, even the first, open-ended
+  // one inside its piece: each connection tries three times, then the
+  // file fails with the reason, keeping what came; the next start goes on.
+  testing_support::TempDir keep;
+  const std::string key = Key("keepbreaking");
+  const std::string url =
+      Fault("/file?etag=kb&resets=12&cut=10&size=" + std::to_string(kParallelSize) + "&key=" + key);
+  Outcome failed = Download(url, 0, {}, {3, 50, true}, keep.path());
+  ExpectFailed(failed, {}, /*kept=*/true);
+  EXPECT_EQ(failed.failure.reason, FailReason::Broken);
+  EXPECT_GE(failed.retries.size(), 2u);  // at least one connection used its three tries
+  EXPECT_LE(failed.retries.size(), 8u);
+  for (const ProgressReport& r : failed.retries) EXPECT_LE(r.attempt, 3);
+  std::optional<ResumeState> kept = ReadResumeState(keep.path() + "\\target.bin.part.resume");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_GE(kept->done.size(), 2u);
+  Outcome resumed = Download(url, 0, {}, {6, 50, true}, keep.path());
+  ExpectComplete(resumed, kParallelSize, kParallelSize);
+  std::vector<std::string> asked = RangesAsked(key);
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), "bytes=0-"), 1);
+}
+
+TEST(DownloadServers, AKeptPartWithSeveralRangesAsksOnlyForTheGaps) {
+  struct Row {
+    const char* what;
+    std::string done;        // the resume state's done ranges
+    std::int64_t partSize;
+    std::vector<ByteRange> gaps;  // what may be asked for; empty: a start over
+  };
+  const std::int64_t n = kParallelSize;
+  for (const Row& r : {
+           Row{"two ranges", "0-4194304,10485760-12582912", n, {{4 * kMiB, 10 * kMiB}, {12 * kMiB, n}}},
+           Row{"older launchers' one range", "0-6291456", 6 * kMiB, {{6 * kMiB, n}}},
+           Row{"a range that starts later", "8388608-9437184", n, {{0, 8 * kMiB}, {9 * kMiB, n}}},
+           Row{"ranges past the end of the part", "0-1048576,10485760-20971520", 12 * kMiB, {}},
+           Row{"ranges past the file", "0-1048576,10485760-30000000", n, {}},
+           Row{"malformed ranges", "0-x", n, {}},
+       }) {
+    SCOPED_TRACE(r.what);
+    testing_support::TempDir keep;
+    const std::string key = Key("gaps");
+    const std::string url = Fault("/file?etag=g&size=" + std::to_string(n) + "&key=" + key);
+    const std::string target = keep.path() + "\\target.bin";
+    // Whatever is not in a done range is junk: a byte of it in the result
+    // would show.
+    std::string part(static_cast<std::size_t>(r.partSize), '\x5a');
+    const std::string good = CounterPattern(static_cast<std::size_t>(n));
+    for (const auto& d : MergeRanges([&] {
+           std::vector<ByteRange> v;
+           for (const ByteRange& g : MissingRanges(r.gaps, n)) v.push_back(g);
+           return v;
+         }()))
+      if (!r.gaps.empty()) part.replace(d.first, d.end - d.first, good.substr(d.first, d.end - d.first));
+    ASSERT_TRUE(platform::WriteFileBytes(target + ".part", part));
+    ASSERT_TRUE(platform::WriteFileBytes(target + ".part.resume", "url=" + url + "\nvalidator=\"g\"\ntotal=" +
+                                                                     std::to_string(n) + "\ndone=" + r.done + "\n"));
+    Outcome o = Download(url, 0, {}, {1, 50, true}, keep.path());
+    ExpectComplete(o, n, n);
+    std::vector<std::string> asked = RangesAsked(key);
+    ASSERT_FALSE(asked.empty());
+    if (r.gaps.empty()) {
+      EXPECT_EQ(asked.front(), "bytes=0-");
+      continue;
+    }
+    for (const std::string& a : asked) {
+      std::int64_t first = RangeStart(a);
+      EXPECT_TRUE(std::any_of(r.gaps.begin(), r.gaps.end(),
+                              [&](const ByteRange& g) { return first >= g.first && first < g.end; }))
+          << a;
+    }
+  }
+}
+
+TEST(DownloadServers, AStoppedParallelDownloadResumesFromItsRanges) {
+  // Every range slow at first: stopped after a second, the part holds
+  // several ranges, which the next start (fast now) completes.
+  testing_support::TempDir keep;
+  const std::string key = Key("stopped");
+  const std::string url = Fault("/file?etag=k&slow=all&slowrequests=4&slowrate=2000000&size=" +
+                                std::to_string(kParallelSize) + "&key=" + key);
+  const std::string target = keep.path() + "\\target.bin";
+  {
+    ReportLog log;
+    auto done = std::make_shared<CompletionEvent>();
+    DownloadTask task;
+    task.Start(url, target, log.Callback(), 1, done);
+    ASSERT_TRUE(log.WaitForStatus(kStarted, 10000));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_TRUE(task.Stop());
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(DownloadTask::kStopWaitMs + 1500));
+  }
+  std::optional<ResumeState> kept = ReadResumeState(target + ".part.resume");
+  ASSERT_TRUE(kept.has_value());
+  EXPECT_GE(kept->done.size(), 2u);
+  EXPECT_GT(RangeBytes(kept->done), 0);
+  EXPECT_LT(RangeBytes(kept->done), kParallelSize);
+  Outcome o = Download(url, 0, {}, {1, 50, true}, keep.path());
+  ExpectComplete(o, kParallelSize, kParallelSize);
+  std::vector<std::string> asked = RangesAsked(key);
+  EXPECT_EQ(std::count(asked.begin(), asked.end(), "bytes=0-"), 1);  // never from the start again
+}
+
+TEST(DownloadServers, TwoFilesOfAnInstallNeverPassTheirSharedLimit) {
+  for (int limit : {4, 3, 1}) {
+    SCOPED_TRACE(limit);
+    const std::string key = Key("budget");
+    auto budget = std::make_shared<ConnectionBudget>(limit, 2);
+    TaskOptions options{1, 50, true};
+    options.budget = budget;
+    const std::string query = "/file?slow=all&slowrate=20000000&size=" + std::to_string(kParallelSize) + "&key=" + key;
+    Outcome a, b;
+    std::thread other([&] { b = Download(Fault(query + "&etag=b"), 0, {}, options); });
+    a = Download(Fault(query + "&etag=a"), 0, {}, options);
+    other.join();
+    ExpectComplete(a, kParallelSize, kParallelSize);
+    ExpectComplete(b, kParallelSize, kParallelSize);
+    EXPECT_LE(PeakOpen(key), std::max(limit, 2));  // one each whatever the limit
+    EXPECT_LE(budget->peak(), std::max(limit, 2));
+    if (limit == 4) {
+      EXPECT_GE(PeakOpen(key), 3);
+    }
   }
 }
 

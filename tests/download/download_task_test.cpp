@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "download/download_task.h"
+#include "download/range_plan.h"
 #include "platform/fs.h"
 #include "support/download_support.h"
 #include "support/temp_dir.h"
@@ -484,6 +485,126 @@ TEST(DownloadTaskFaults, UnsafeTargetNamesFailBeforeAnythingTouchesTheDisk) {
   platform::DirectoryListing list(dir.path() + "\\*", std::nullopt);
   EXPECT_EQ(list.Next(), "");
   EXPECT_FALSE(platform::FileExists(dir.path() + "\\..\\escape.bin"));
+}
+
+TEST(DownloadResumeState, ReadsOneAndSeveralRangesAndRefusesWhatDoesNotFit) {
+  struct Row {
+    const char* what;
+    std::string done;
+    bool readable;
+    std::vector<ByteRange> ranges;
+  };
+  for (const Row& r : {
+           Row{"older launchers' one range", "0-400", true, {{0, 400}}},
+           Row{"several", "0-100,300-400,900-1000", true, {{0, 100}, {300, 400}, {900, 1000}}},
+           Row{"touching and out of order are joined", "300-400,0-100,100-200", true, {{0, 200}, {300, 400}}},
+           Row{"nothing yet", "0-0", true, {}},
+           Row{"past the total", "0-100,900-1001", false, {}},
+           Row{"backwards", "400-300", false, {}},
+           Row{"a trailing comma", "0-100,", false, {}},
+           Row{"not numbers", "0-1e3", false, {}},
+           Row{"no dash", "400", false, {}},
+       }) {
+    SCOPED_TRACE(r.what);
+    testing_support::TempDir dir;
+    const std::string path = dir.path() + "\\x.part.resume";
+    ASSERT_TRUE(platform::WriteFileBytes(path, "url=http://h/x\nvalidator=\"v\"\ntotal=1000\ndone=" + r.done + "\n"));
+    std::optional<ResumeState> st = ReadResumeState(path);
+    ASSERT_EQ(st.has_value(), r.readable);
+    if (!st) continue;
+    EXPECT_EQ(st->done, r.ranges);
+    // Written back and read again: the same ranges.
+    ASSERT_TRUE(WriteResumeState(path, *st));
+    EXPECT_EQ(ReadResumeState(path)->done, r.ranges);
+  }
+  EXPECT_EQ(MissingRanges({{0, 100}, {300, 400}}, 500), (std::vector<ByteRange>{{100, 300}, {400, 500}}));
+  EXPECT_EQ(MissingRanges({}, 500), (std::vector<ByteRange>{{0, 500}}));
+  EXPECT_EQ(DonePrefix({{0, 100}, {300, 400}}), 100);
+  EXPECT_EQ(DonePrefix({{300, 400}}), 0);
+}
+
+TEST(DownloadRangePlan, PiecesCoverTheGapsAndIdleConnectionsSplitTheSlowest) {
+  // 100 bytes missing in two gaps, four pieces of about 25 (at least 10).
+  RangePlan plan(120, {{0, 10}, {60, 70}}, 4, 10);
+  std::vector<int> slots;
+  for (int i = 0; i < 4; ++i) {
+    std::optional<int> s = plan.Take();
+    ASSERT_TRUE(s.has_value());
+    slots.push_back(*s);
+  }
+  EXPECT_EQ(plan.queued(), 0u);
+  std::vector<ByteRange> pieces;
+  for (int s : slots) pieces.push_back({plan.slot(s).first, plan.slot(s).end});
+  EXPECT_EQ(MergeRanges(pieces), (std::vector<ByteRange>{{10, 60}, {70, 120}}));
+  EXPECT_FALSE(plan.Complete());
+
+  // The first piece finishes; the others have written little.
+  EXPECT_EQ(plan.Claim(slots[0], 1000), plan.slot(slots[0]).end - plan.slot(slots[0]).first);
+  plan.Commit(slots[0]);
+  EXPECT_EQ(plan.Claim(slots[0], 5), 0);  // nothing past its end
+  plan.Release(slots[0]);
+  std::optional<int> thief = plan.Take();
+  ASSERT_TRUE(thief.has_value());
+  EXPECT_EQ(plan.steals(), 1);
+  // The victim keeps its first half, the thief gets the second.
+  int victim = -1;
+  for (int s : slots)
+    if (s != *thief && plan.slot(s).open && plan.slot(s).end == plan.slot(*thief).first) victim = s;
+  ASSERT_NE(victim, -1);
+  EXPECT_GE(plan.slot(*thief).end - plan.slot(*thief).first, 10);
+
+  // A claim under way is never split away: the split starts past it.
+  const int busy = slots[1] == victim ? slots[2] : slots[1];
+  EXPECT_GT(plan.Claim(busy, 20), 0);
+  const std::int64_t claimedTo = plan.slot(busy).claimed;
+  plan.Release(*thief);  // back to the queue, unwritten
+  plan.Commit(busy);
+  EXPECT_GE(plan.slot(busy).end, claimedTo);
+
+  // Pieces too small to halve are left alone.
+  RangePlan small(30, {}, 1, 10);
+  auto only = small.Take();
+  ASSERT_TRUE(only.has_value());
+  EXPECT_EQ(small.Claim(*only, 15), 15);
+  small.Commit(*only);
+  EXPECT_FALSE(small.Take().has_value());  // 15 left: under two halves of 10
+  EXPECT_EQ(small.Done(), (std::vector<ByteRange>{{0, 15}}));
+  EXPECT_EQ(small.Claim(*only, 100), 15);
+  small.Commit(*only);
+  EXPECT_TRUE(small.Complete());
+}
+
+TEST(DownloadConnectionBudget, TwoFilesShareTheLimitAndTheLastTakesTheRest) {
+  ConnectionBudget budget(4, 2);
+  budget.FileStarted();
+  budget.FileStarted();
+  // Half each while both run: one more for the first file, none past that.
+  EXPECT_TRUE(budget.TryAddConnection(0));
+  EXPECT_FALSE(budget.TryAddConnection(1));
+  EXPECT_TRUE(budget.TryAddConnection(0));  // the second file's extra
+  EXPECT_FALSE(budget.TryAddConnection(0));  // the limit is reached
+  EXPECT_EQ(budget.peak(), 4);
+  // The second file ends: the first may now use all four.
+  budget.RemoveConnection();
+  budget.FileEnded();
+  EXPECT_TRUE(budget.TryAddConnection(1));
+  EXPECT_TRUE(budget.TryAddConnection(2));
+  EXPECT_FALSE(budget.TryAddConnection(3));
+  EXPECT_EQ(budget.peak(), 4);
+
+  // One connection per file whatever the limit, and none beside it.
+  ConnectionBudget one(1, 2);
+  one.FileStarted();
+  one.FileStarted();
+  EXPECT_FALSE(one.TryAddConnection(0));
+  // A file that never ran leaves its share to the other.
+  ConnectionBudget dropped(4, 2);
+  dropped.FileDropped();
+  dropped.FileStarted();
+  EXPECT_TRUE(dropped.TryAddConnection(0));
+  EXPECT_TRUE(dropped.TryAddConnection(1));
+  EXPECT_TRUE(dropped.TryAddConnection(2));
+  EXPECT_FALSE(dropped.TryAddConnection(3));
 }
 
 }  // namespace

@@ -258,6 +258,43 @@ TEST_F(InstallJobTest, BothFilesArriveAndTheVersionTurnsInstalled) {
   EXPECT_TRUE(job->registry().WaitUntilEmpty(2000));
 }
 
+// Two files of 20 MiB that both come in ranges: the connections of the
+// install stay within the configured number (one per file at the least).
+TEST_F(InstallJobTest, BothFilesShareTheConfiguredConnections) {
+  const std::int64_t size = 20 << 20;
+  struct Row {
+    int slot, connections;
+    const char *versionButton, *installButton;
+  };
+  const Row rows[] = {{1, 4, "版本一按钮", "安装游戏按钮_Ravik"}, {2, 1, "版本二按钮", "安装游戏按钮_Solen"}};
+  const std::string key = "install-budget-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+  for (const Row& r : rows) {
+    // The file name is what follows the last "/", here inside the query.
+    const std::string query = "slow=all&slowrate=30000000&size=" + std::to_string(size) + "&key=" + key +
+                              std::to_string(r.slot);
+    SetSlot(r.slot, Fault("/file?etag=d&" + query + "&name=/data.dat"), Fault("/file?etag=p&" + query + "&name=/Game.exe"));
+  }
+  ASSERT_TRUE(Start());
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.connections);
+    job->SetDownloadConnections(r.connections);
+    ASSERT_TRUE(Click(r.versionButton));
+    ASSERT_TRUE(Click(r.installButton));
+    ASSERT_TRUE(RunJob(60000));
+    ExpectInstalled(r.slot);
+    const std::string whole = testing_support::CounterPattern(static_cast<std::size_t>(size));
+    EXPECT_TRUE(ReadText(launcher.versions().Paths(r.slot).dataPath) == whole);
+    EXPECT_TRUE(ReadText(launcher.versions().Paths(r.slot).programPath) == whole);
+    ASSERT_TRUE(job->budget());
+    EXPECT_EQ(job->budget()->limit(), r.connections);
+    EXPECT_LE(job->budget()->peak(), std::max(r.connections, 2));
+    if (r.connections == 4) {
+      EXPECT_GE(job->budget()->peak(), 3);
+    }
+    EXPECT_TRUE(job->registry().WaitUntilEmpty(2000));
+  }
+}
+
 TEST_F(InstallJobTest, ProgressLinesWhileBothFilesComeThenSuccess) {
   paced.Set("/ravik.dat", {200, Pattern(600000, 'a'), true, 400000});
   paced.Set("/RavikGame.exe", {200, Pattern(30000, 'b'), true, 0});

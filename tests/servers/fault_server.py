@@ -8,6 +8,7 @@ Listens on 127.0.0.1 only.
 import argparse
 import array
 import os
+import select
 import socket
 import struct
 import sys
@@ -20,6 +21,12 @@ STOP = threading.Event()
 # Requests seen per ?key=, for misbehaviour that stops after the first few.
 COUNTS = {}
 COUNTS_LOCK = threading.Lock()
+# Per ?key=: the Range headers asked, answers open now and at most at once,
+# and the bytes where a reset was already made.
+RANGES = {}
+OPEN = {}
+PEAK = {}
+RESET_DONE = set()
 LAST_MODIFIED = "Wed, 21 Oct 2015 07:28:00 GMT"
 
 
@@ -28,6 +35,16 @@ def next_index(key):
         i = COUNTS.get(key, 0)
         COUNTS[key] = i + 1
         return i
+
+
+def still_open(conn):
+    # The client sends nothing after its request: a readable socket is one
+    # it has closed.
+    try:
+        readable, _, _ = select.select([conn], [], [], 0)
+        return not readable or conn.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) != b""
+    except OSError:
+        return False
 
 
 def pattern(start, size):
@@ -65,6 +82,25 @@ class Handler(BaseHTTPRequestHandler):
         self.connection.close()
 
     def serve_file(self):
+        key = self.text_arg("key")
+        if key is not None:
+            with COUNTS_LOCK:
+                RANGES.setdefault(key, []).append(self.headers.get("Range", ""))
+                # Answers whose client has gone no longer count, even while
+                # their handler has not noticed yet.
+                live = [c for c in OPEN.setdefault(key, set()) if still_open(c)]
+                OPEN[key].add(self.connection)
+                PEAK[key] = max(PEAK.get(key, 0), len(live) + 1)
+        try:
+            self.serve_file_body()
+        except (BrokenPipeError, ConnectionResetError):
+            pass  # the client took what it needed and closed
+        finally:
+            if key is not None:
+                with COUNTS_LOCK:
+                    OPEN[key].discard(self.connection)
+
+    def serve_file_body(self):
         """A file of ?size= bytes that resumes, with misbehaviour by option:
         etag=V       ETag "V" (none without it); If-Range must match it (or
                      the fixed Last-Modified) for a range to be honoured
@@ -77,7 +113,14 @@ class Handler(BaseHTTPRequestHandler):
         type=T       Content-Type T
         key=K        count requests under K: with errors=E the first E get
                      status=S, with resets=R the next R are reset at cut=P
-                     (50 when not given); later ones are served whole
+                     (50 when not given); later ones are served whole.
+                     /ranges and /peak tell what came under K
+        resetat=B    with key: the first answer under K to a bounded range
+                     (N-M) that holds byte B is reset just before it
+        slow=F       the answer that starts at byte F (all: every answer)
+                     goes at slowrate=R bytes a second (1 MiB when not
+                     given); with key and slowrequests=N only the first N
+                     requests under K are slow
         Range: bytes=N- or N-M gives 206 with Content-Range; a start at or
         past the end gives 416.
         """
@@ -89,6 +132,7 @@ class Handler(BaseHTTPRequestHandler):
         cut_percent = self.text_arg("cut")
         failing_status = status != 0
         cutting = cut_percent is not None
+        i = 0
         if key is not None:
             i = next_index(key)
             errors, resets = self.arg("errors", 0), self.arg("resets", 0)
@@ -138,15 +182,35 @@ class Handler(BaseHTTPRequestHandler):
         if cutting:
             self.cut(start, count * cut_percent // 100)
             return
+        reset_at = self.text_arg("resetat")
+        bounded = want is not None and want.strip().split("-")[-1].strip().isdigit()
+        if reset_at is not None and key is not None and bounded and start <= int(reset_at) <= end:
+            with COUNTS_LOCK:
+                first_time = (key, reset_at) not in RESET_DONE
+                RESET_DONE.add((key, reset_at))
+            if first_time:
+                self.cut(start, int(reset_at) - start)
+                return
+        slow = self.text_arg("slow")
+        slow = slow is not None and (slow == "all" or int(slow) == start)
+        if slow and key is not None and self.text_arg("slowrequests") is not None:
+            slow = i < self.arg("slowrequests", 0)
+        rate = self.arg("slowrate", 1 << 20)
         sent = 0
+        began = time.monotonic()
         while sent < count:
-            n = min(65536, count - sent)
+            n = min(65536 if not slow else 16384, count - sent)
             chunk = pattern(start + sent, n)
             if start + sent <= flip < start + sent + n:
                 i = flip - start - sent
                 chunk = chunk[:i] + bytes([chunk[i] ^ 0xFF]) + chunk[i + 1:]
             self.wfile.write(chunk)
             sent += n
+            if slow:
+                self.wfile.flush()
+                ahead = sent / rate - (time.monotonic() - began)
+                if ahead > 0:
+                    time.sleep(ahead)
         self.wfile.flush()
 
     def head(self, code, headers):
@@ -197,6 +261,17 @@ class Handler(BaseHTTPRequestHandler):
             # How many requests came under ?key= so far.
             with COUNTS_LOCK:
                 text = str(COUNTS.get(self.text_arg("key", ""), 0)).encode()
+            self.head(200, [("Content-Length", str(len(text))), ("Connection", "close")])
+            self.wfile.write(text)
+        elif route in ("/ranges", "/peak"):
+            # The Range headers asked under ?key=, one a line, or the most
+            # answers that were open at once.
+            key = self.text_arg("key", "")
+            with COUNTS_LOCK:
+                if route == "/ranges":
+                    text = "".join(r + "\n" for r in RANGES.get(key, [])).encode()
+                else:
+                    text = str(PEAK.get(key, 0)).encode()
             self.head(200, [("Content-Length", str(len(text))), ("Connection", "close")])
             self.wfile.write(text)
         elif route == "/drop":

@@ -3,9 +3,14 @@
 // the build's transport with a bare availability/read loop (no reports, no
 // staging), the baseline under Wine. CPU time and peak memory are measured
 // by the caller (tools/bench/run_download_bench.sh).
-// Usage: download_bench engine|loop URL FILE [URL FILE]...
+// "engineN" limits the engine to N connections per file (the default is
+// the product's: 4 for a file of 16 MiB or more that comes in ranges).
+// "stream" is the engine reading each file as one stream, without ranges.
+// Usage: download_bench engine[N]|stream|loop URL FILE [URL FILE]...
 #include <chrono>
 #include <cstdio>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -46,7 +51,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: download_bench engine|loop URL FILE [URL FILE]...\n");
     return 2;
   }
-  bool engine = std::strcmp(argv[1], "engine") == 0;
+  const bool stream = std::strcmp(argv[1], "stream") == 0;
+  bool engine = stream || std::strncmp(argv[1], "engine", 6) == 0;
+  const int connections =
+      engine && !stream && argv[1][6] ? std::atoi(argv[1] + 6) : download::TaskOptions{}.connections;
   int n = (argc - 2) / 2;
   std::vector<long long> bytes(n, 0);
   std::vector<int> ok(n, 0);
@@ -61,6 +69,10 @@ int main(int argc, char** argv) {
       }
       auto done = std::make_shared<download::CompletionEvent>();
       download::DownloadTask task;
+      download::TaskOptions options;
+      options.connections = connections;
+      if (stream) options.parallelMinBytes = INT64_MAX;
+      task.SetOptions(options);
       bool failed = false;
       task.Start(url, path, [&](const download::ProgressReport& r) {
         if (r.status == download::kFailed) failed = true;

@@ -1,13 +1,17 @@
 #!/bin/sh
 # Download benchmark: 1 GiB from a local nginx, the engine against curl,
 # alternating, RUNS times, with one engine run of a 128 MiB file for peak
-# memory; then two files at once; then, with a Windows build,
-# the engine against a bare transport read loop under Wine.
+# memory and one of the engine reading it as one stream (no ranges); then two
+# files at once; then 256 MiB from a location that caps
+# each connection at 8 MB/s (nginx limit_rate), the engine with its four
+# connections and with one against curl, CAPPED_RUNS times (each curl run
+# takes about 34 s); then, with a Windows build, the engine against a bare
+# transport read loop under Wine.
 # Usage: run_download_bench.sh NATIVE_BUILD [WIN32_BUILD] [RUNS]
 # Prints medians of throughput (MB/s), CPU seconds and peak memory (KiB), and
 # the ratios engine/curl. Uses loopback port 18708 only.
 set -eu
-NATIVE="$(cd "$1" && pwd)"; WIN="${2:-}"; RUNS="${3:-5}"
+NATIVE="$(cd "$1" && pwd)"; WIN="${2:-}"; RUNS="${3:-5}"; CAPPED_RUNS="${CAPPED_RUNS:-3}"
 HERE="$(cd "$(dirname "$0")" && pwd)"
 PORT=18708
 DIR="$NATIVE/bench"
@@ -18,6 +22,7 @@ fi
 cp "$DIR/www/1g.bin" "$DIR/www/1g-b.bin" 2>/dev/null || true
 # A file an eighth the size, to show that peak memory does not follow the size.
 head -c 134217728 "$DIR/www/1g.bin" > "$DIR/www/128m.bin"
+head -c 268435456 "$DIR/www/1g.bin" > "$DIR/www/256m.bin"
 cat > "$DIR/nginx.conf" <<CONF
 worker_processes 2;
 pid $DIR/nginx.pid;
@@ -28,7 +33,11 @@ http {
   client_body_temp_path $DIR/tmp/b; proxy_temp_path $DIR/tmp/p; fastcgi_temp_path $DIR/tmp/f;
   uwsgi_temp_path $DIR/tmp/u; scgi_temp_path $DIR/tmp/s;
   sendfile on;
-  server { listen 127.0.0.1:$PORT; server_name localhost; root $DIR/www; }
+  server {
+    listen 127.0.0.1:$PORT; server_name localhost; root $DIR/www;
+    # A server that caps each connection, as cheap hosting does.
+    location /capped/ { limit_rate 8m; alias $DIR/www/; }
+  }
 }
 CONF
 /usr/sbin/nginx -p "$DIR" -c "$DIR/nginx.conf" -e "$DIR/error.log"
@@ -60,9 +69,23 @@ while [ $r -lt "$RUNS" ]; do
     measure curl1 $G curl -s -H 'Range:bytes=0-' -o "$O1" "$U1"
     measure engine1 $G "$BENCH" engine "$U1" "$C1"
   fi
+  measure stream1 $G "$BENCH" stream "$U1" "$C1"
   measure engine-128m $((G / 8)) "$BENCH" engine "http://127.0.0.1:$PORT/128m.bin" "$C1"
   measure engine2 $((2 * G)) "$BENCH" engine "$U1" "$C1" "$U2" "$C2"
   measure curl2 $((2 * G)) sh -c "curl -s -H 'Range:bytes=0-' -o '$O1' '$U1' & curl -s -H 'Range:bytes=0-' -o '$O2' '$U2' & wait"
+  r=$((r + 1))
+done
+UC="http://127.0.0.1:$PORT/capped/256m.bin"
+r=0
+while [ $r -lt "$CAPPED_RUNS" ]; do
+  if [ $((r % 2)) -eq 0 ]; then
+    measure engine-capped $((G / 4)) "$BENCH" engine "$UC" "$C1"
+    measure curl-capped $((G / 4)) curl -s -H 'Range:bytes=0-' -o "$O1" "$UC"
+  else
+    measure curl-capped $((G / 4)) curl -s -H 'Range:bytes=0-' -o "$O1" "$UC"
+    measure engine-capped $((G / 4)) "$BENCH" engine "$UC" "$C1"
+  fi
+  measure engine1-capped $((G / 4)) "$BENCH" engine1 "$UC" "$C1"
   r=$((r + 1))
 done
 if [ -n "$WIN" ]; then
@@ -93,7 +116,11 @@ def ratio(a, b, what):
     if a in med and b in med:
         print(f"{a}/{b}: throughput {med[a][0]/med[b][0]:.2f}  CPU {med[a][1]/med[b][1]:.2f}  peak memory {med[a][2]/med[b][2]:.2f}")
 ratio("engine1", "curl1", "")
+ratio("engine1", "stream1", "")
+ratio("stream1", "curl1", "")
 ratio("engine2", "curl2", "")
+ratio("engine-capped", "curl-capped", "")
+ratio("engine1-capped", "curl-capped", "")
 if "engine-128m" in med and "engine1" in med:
     print(f"peak memory engine 128 MiB / 1 GiB: {med['engine-128m'][2]/med['engine1'][2]:.2f}")
 ratio("wine-engine1", "wine-loop1", "")
