@@ -374,6 +374,18 @@ TEST(DownloadServers, ConfiguredSizeAndHashDecideWhatIsPublished) {
   }
   // A hash without a size.
   ExpectComplete(Download(Fault("/file?size=300001&etag=h"), 0, {}, Checked(-1, good)), n, n);
+  // Ranges over several connections arrive out of order: one pass at the end,
+  // announced, and then the same verdicts.
+  const std::int64_t big = (std::int64_t{17} << 20) + 5;
+  const platform::Sha256Digest bigGood = DigestOf(Body(big));
+  Outcome ranged4 = Download(Fault("/file?size=17825797&etag=p"), 0, {}, Checked(big, bigGood));
+  ExpectComplete(ranged4, big, big);
+  EXPECT_EQ(std::count(ranged4.statuses.begin(), ranged4.statuses.end(), kVerifying), 1);
+  Outcome flipped = Download(Fault("/file?size=17825797&etag=p&flip=17000000"), 0, {}, Checked(big, bigGood));
+  ExpectFailed(flipped);
+  EXPECT_EQ(flipped.failure.reason, FailReason::HashMismatch);
+  EXPECT_EQ(Download(Fault("/file?size=17825797&etag=p"), 0, {}, Checked(big - 1, bigGood)).failure.reason,
+            FailReason::SizeMismatch);
 
   // An announced size other than the configured one fails at once, before
   // any byte is kept; so does a body without a length that ends at another size.
