@@ -211,7 +211,9 @@ TEST_F(Panels, InstallButtonsCallTheInstallHook) {
 
 TEST_F(Panels, EveryBoundControlExistsInItsWindow) {
   for (const app::EventBinding& b : app::EventBindings())
-    if (!b.control.empty()) EXPECT_NE(ui::FindSpec(b.window, b.control), nullptr) << b.control;
+    if (!b.control.empty()) {
+      EXPECT_NE(ui::FindSpec(b.window, b.control), nullptr) << b.control;
+    }
   EXPECT_EQ(app::EventBindings().size(), 27u);
 }
 

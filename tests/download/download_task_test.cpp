@@ -301,7 +301,9 @@ TEST(DownloadResume, AnythingThatDoesNotMatchStartsOverCleanly) {
     testing_support::TempDir dir;
     const std::string target = dir.path() + "\\file.bin";
     BrokenAt400(target);
-    if (r.corruptState) ASSERT_TRUE(platform::WriteFileBytes(target + ".part.resume", std::string_view("url=x\ndone")));
+    if (r.corruptState) {
+      ASSERT_TRUE(platform::WriteFileBytes(target + ".part.resume", std::string_view("url=x\ndone")));
+    }
     if (r.shortPart) ASSERT_TRUE(platform::WriteFileBytes(target + ".part", std::string_view("aaa")));
     auto s = std::make_shared<ScriptedTransport::Script>();
     s->status = r.status;

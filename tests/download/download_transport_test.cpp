@@ -191,7 +191,9 @@ TEST(DownloadTransport, EachFailureHasItsKind) {
       EXPECT_FALSE(f.ended) << "a failure must not look like the end of the body";
       EXPECT_FALSE(f.error.empty());
     }
-    if (c.want == HttpFailure::Stall) EXPECT_GE(f.ms, 900);
+    if (c.want == HttpFailure::Stall) {
+      EXPECT_GE(f.ms, 900);
+    }
   }
 }
 

@@ -26,7 +26,9 @@ TEST(Designs, WindowsHaveTheirSizesAndUniqueNames) {
     std::set<std::string_view> names;
     for (const auto& c : ui::DesignOf(id).controls) {
       EXPECT_TRUE(names.insert(c.name).second) << c.name;
-      if (!c.container.empty()) EXPECT_NE(ui::FindSpec(id, c.container), nullptr) << c.name;
+      if (!c.container.empty()) {
+        EXPECT_NE(ui::FindSpec(id, c.container), nullptr) << c.name;
+      }
     }
     EXPECT_EQ(ui::DesignOf(id).x, 50);
     EXPECT_EQ(ui::DesignOf(id).y, 50);
