@@ -35,7 +35,8 @@ done
 
 kit="$one/build/release/kit"
 size=$(stat -c %s "$kit/TarnwickLauncher.exe")
-[ "$size" -lt 921600 ] && pass "release exe is $size bytes (< 900 KB)" || fail "release exe is $size bytes"
+# The launcher stays a download of under 1 MiB.
+[ "$size" -lt 1048576 ] && pass "release exe is $size bytes (< 1 MiB)" || fail "release exe is $size bytes"
 listing=$(unzip -Z1 "$one/$zip" | LC_ALL=C sort | tr '\n' ' ')
 want=$(printf '%s\n' SHA256SUMS TarnwickLauncher.exe tarnwick-config.exe 运营商说明.txt 配置示例.txt | LC_ALL=C sort | tr '\n' ' ')
 [ "$listing" = "$want" ] && pass "kit holds exactly: $listing" || fail "kit holds '$listing'"
