@@ -8,7 +8,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 packages="cmake ninja-build g++ clang libclang-rt-14-dev googletest python3 pkg-config
   g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix binutils-mingw-w64-i686
-  libcurl4-openssl-dev nginx openssl ca-certificates curl locales
+  libcurl4-openssl-dev libssl-dev nginx openssl ca-certificates curl locales
   wine wine32:i386 xvfb x11-utils xdotool imagemagick fonts-wqy-microhei zip unzip"
 
 missing=""
