@@ -64,7 +64,7 @@ status=0
 fuzz ini_read_fuzz platform/ini_file.cpp platform/utf8.cpp platform/posix/text_codec_posix.cpp \
   platform/posix/fs_posix.cpp || status=1
 fuzz config_decode_fuzz config/launcher_config.cpp config/config_check.cpp platform/names.cpp \
-  platform/runtime.cpp platform/utf8.cpp platform/clock.cpp platform/system_hooks.cpp platform/log.cpp \
+  platform/runtime.cpp platform/utf8.cpp platform/clock.cpp platform/system_hooks.cpp platform/log.cpp platform/sha256.cpp \
   platform/posix/text_codec_posix.cpp platform/posix/fs_posix.cpp platform/posix/system_posix.cpp || status=1
 fuzz names_fuzz platform/names.cpp || status=1
 exit $status
