@@ -314,6 +314,22 @@ int DownloadTask::AnnounceRetry(const Attempt& last, int attempt, std::mt19937& 
   return wait;
 }
 
+void DownloadTask::BeginCounting(std::int64_t have) {
+  {
+    std::lock_guard<CriticalLock> guard(lock_);
+    doneBytes_ = have;
+    prevDoneBytes_ = have;
+  }
+  // Started once per task, however many attempts it takes.
+  if (callback_ && !startedReported_) {
+    startedReported_ = true;
+    ticker_.Start([this](std::intptr_t s) { Report(static_cast<std::int32_t>(s)); }, reportPeriodMs_,
+                  firstReportDelayMs_, kProgress);
+    startTick_ = clock_.TickCount();
+    ReportOnFreshThread(kStarted);
+  }
+}
+
 DownloadTask::Attempt DownloadTask::SizeMismatch() const {
   platform::Log("download " + url_ + ": announces " + std::to_string(totalBytes_.load()) + " bytes, expected " +
                 std::to_string(options_.expectedSize));
@@ -494,19 +510,7 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   if (resumeFrom > 0)
     platform::Log("download " + url_ + ": resuming at byte " + std::to_string(resumeFrom) + " of " +
                   std::to_string(totalBytes_.load()));
-  {
-    std::lock_guard<CriticalLock> guard(lock_);
-    doneBytes_ = resumeFrom;
-    prevDoneBytes_ = resumeFrom;
-  }
-
-  if (callback_ && !startedReported_) {
-    startedReported_ = true;
-    ticker_.Start([this](std::intptr_t s) { Report(static_cast<std::int32_t>(s)); }, reportPeriodMs_,
-                  firstReportDelayMs_, kProgress);
-    startTick_ = clock_.TickCount();
-    ReportOnFreshThread(kStarted);
-  }
+  BeginCounting(resumeFrom);
 
   auto writeOut = [&](const std::uint8_t* data, std::uint32_t n) {
     if (!file.Write(data, n)) return false;

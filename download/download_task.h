@@ -149,6 +149,9 @@ class DownloadTask {
   // fileCreated tells whether the temporary file is this task's.
   Attempt Transfer(bool& fileCreated);
   Attempt TransportFailure(platform::HttpTransport& t) const;
+  // The counters start at the bytes already kept; the first time, the
+  // ticker starts and Started goes out.
+  void BeginCounting(std::int64_t have);
   // The announced size is not the one the operator stated.
   Attempt SizeMismatch() const;
   static bool IsTransient(const Attempt& a);

@@ -276,18 +276,7 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
                   " bytes in " + std::to_string(done.size()) + " range(s)");
   }
   SaveResumeRanges(done);
-  {
-    std::lock_guard<CriticalLock> guard(lock_);
-    doneBytes_ = have;
-    prevDoneBytes_ = have;
-  }
-  if (callback_ && !startedReported_) {
-    startedReported_ = true;
-    ticker_.Start([this](std::intptr_t s) { Report(static_cast<std::int32_t>(s)); }, reportPeriodMs_,
-                  firstReportDelayMs_, kProgress);
-    startTick_ = clock_.TickCount();
-    ReportOnFreshThread(kStarted);
-  }
+  BeginCounting(have);
 
   ConnectionBudget& budget = *options_.budget;
   RangeRun run(total, done, budget.limit());
