@@ -22,6 +22,8 @@ std::string ReasonText(FailReason reason, std::int32_t httpStatus, std::int64_t 
     case FailReason::Protocol: return "服务器响应无效";
     case FailReason::SizeMismatch: return "大小不符";
     case FailReason::HashMismatch: return "校验失败";
+    case FailReason::WebPage: return "服务器返回了网页而不是文件";
+    case FailReason::Fat32Limit: return "磁盘格式为 FAT32，无法保存 4 GB 以上的文件";
   }
   return {};
 }

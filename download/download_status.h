@@ -31,6 +31,8 @@ enum class FailReason : std::int32_t {
   Protocol,     // a malformed response or a refused redirect
   SizeMismatch,  // announced or received size is not the configured one
   HashMismatch,  // the whole file's SHA-256 is not the configured one
+  WebPage,       // a web page (a login portal, say) came instead of the file
+  Fat32Limit,    // the volume is FAT32 and the file is 4 GiB or more
 };
 
 // The reason as the player reads it: "服务器返回 404", "连接中断"...
