@@ -7,6 +7,7 @@
 
 #include <random>
 
+#include "download/rate_floor.h"
 #include "platform/disk.h"
 #include "platform/file_writer.h"
 #include "platform/fs.h"
@@ -67,6 +68,7 @@ bool DownloadTask::Stop() {
   if (!worker_.joinable()) return true;
   if (!ended_.load()) {
     stop_.Signal();
+    WakeRanges();
     // The worker looks once per chunk; a read blocked on a silent server is
     // ended through the transport instead of by force.
     if (!workerEnded_.WaitFor(kStopWaitMs)) {
@@ -186,7 +188,7 @@ DownloadTask::Attempt DownloadTask::FetchWithRetries(bool& fileCreated) {
   Attempt last;
   platform::Log("download " + url_ + " -> " + filePath_);
   std::mt19937 jitter(std::random_device{}());
-  int startOvers = 0;
+  int startOvers = 0, badAnswers = 0;
   bool hashRetried = false;
   for (int attempt = 1;; ++attempt) {
     bool created = false;
@@ -213,11 +215,18 @@ DownloadTask::Attempt DownloadTask::FetchWithRetries(bool& fileCreated) {
       last.reason = FailReason::Cancelled;
       break;
     }
-    if (last.startOver && ++startOvers <= 2) {  // not a fault of the network: no attempt spent
-      DiscardPart();
-      --attempt;
-      continue;
+    if (last.startOver) {
+      // Not a fault of the network: no attempt spent. An answer that fits no
+      // request is given one more chance from the first byte; a file that
+      // changed on the server, two.
+      if (last.reason == FailReason::Protocol ? ++badAnswers <= 1 : ++startOvers <= 2) {
+        DiscardPart();
+        --attempt;
+        continue;
+      }
+      break;
     }
+
     // A connection of a ranged attempt has spent its tries already.
     if (!IsTransient(last) || last.triesSpent || attempt >= options_.maxAttempts) break;
     const int wait = AnnounceRetry(last, attempt, jitter);
@@ -368,6 +377,64 @@ void DownloadTask::SaveResumeRanges(const std::vector<ByteRange>& done) {
   (void)WriteResumeState(ResumeStatePath(tempPath_), {url_, validator_, totalBytes_.load(), done});
 }
 
+AskedRange DownloadTask::Asking(std::int64_t first, std::int64_t last, const std::string& validator,
+                                std::int64_t total, bool ranged) const {
+  AskedRange a;
+  a.first = first;
+  a.last = last;
+  a.validator = validator;
+  a.total = total;
+  a.ranged = ranged;
+  a.expectedSize = options_.expectedSize;
+  a.pageIsFile = options_.expectedSha256.has_value() || IsWebPageName(filePath_);
+  return a;
+}
+
+Judgement DownloadTask::Judge(platform::HttpTransport& t, const AskedRange& asked) const {
+  Answer answer;
+  answer.status = t.StatusCode();
+  answer.contentRange = t.ResponseHeader("Content-Range");
+  answer.contentLength = t.ResponseHeader("Content-Length");
+  answer.etag = t.ResponseHeader("ETag");
+  answer.lastModified = t.ResponseHeader("Last-Modified");
+  answer.contentType = t.ResponseHeader("Content-Type");
+  answer.retryAfter = t.ResponseHeader("Retry-After");
+  Judgement j = JudgeAnswer(asked, answer);
+  if ((j.verdict == Verdict::Accept || j.verdict == Verdict::SingleStream) && j.total > 0) {
+    // FAT32 holds no file of 4 GiB or more: say so before the first byte.
+    const std::int64_t most = platform::MaxFileBytes(platform::FileSystemAt(Folder(filePath_)));
+    if (most >= 0 && j.total > most) {
+      j.verdict = Verdict::Fail;
+      j.reason = FailReason::Fat32Limit;
+    }
+  }
+  if (j.verdict == Verdict::StartOver || (j.verdict == Verdict::Fail && j.reason != FailReason::HttpStatus))
+    platform::Log("download " + url_ + ": answer " + std::to_string(answer.status) + " for bytes " +
+                  std::to_string(asked.first) + "- (Content-Range \"" + answer.contentRange + "\", Content-Length \"" +
+                  answer.contentLength + "\", Content-Type \"" + answer.contentType + "\"): " +
+                  (j.verdict == Verdict::StartOver ? "starting over" : ReasonText(j.reason)));
+  return j;
+}
+
+DownloadTask::Attempt DownloadTask::Refusal(const Judgement& j) {
+  Attempt a;
+  a.reason = j.reason;
+  a.httpStatus = j.httpStatus;
+  a.retryAfterMs = j.retryAfterMs;
+  a.startOver = j.verdict == Verdict::StartOver;
+  return a;
+}
+
+std::optional<DownloadTask::Attempt> DownloadTask::NoRoomFor(std::int64_t needed) const {
+  std::optional<std::int64_t> free = platform::FreeBytesAt(Folder(filePath_));
+  // Sizes are bounded by the judge; compared without a sum that could wrap.
+  if (!free || needed <= *free - kFreeSpaceMargin) return std::nullopt;
+  Attempt a;
+  a.reason = FailReason::DiskFull;
+  a.neededBytes = needed - (*free - kFreeSpaceMargin);
+  return a;
+}
+
 DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   Attempt fail;
   std::unique_ptr<platform::HttpTransport> fresh = transports_ ? transports_() : platform::CreateHttpTransport();
@@ -383,8 +450,9 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   // A part kept by an earlier attempt of this address, whole up to its state.
   std::optional<ResumeState> kept = ReadResumeState(ResumeStatePath(tempPath_));
   std::optional<std::uint64_t> keptSize = platform::FileSizeOf(tempPath_);
-  if (kept && (!IsOurAddress(kept->url) || kept->validator.empty() || kept->total <= 0 || kept->done.empty() ||
-               !keptSize || *keptSize < static_cast<std::uint64_t>(kept->done.back().end) ||
+  if (kept && (!IsOurAddress(kept->url) || kept->validator.empty() || kept->total <= 0 ||
+               kept->total > kMaxFileBytes || kept->done.empty() || !keptSize ||
+               *keptSize < static_cast<std::uint64_t>(kept->done.back().end) ||
                (options_.expectedSize >= 0 && kept->total != options_.expectedSize)))
     kept.reset();
   const std::vector<ByteRange> missing = kept ? MissingRanges(kept->done, kept->total) : std::vector<ByteRange>{};
@@ -392,94 +460,58 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   platform::HttpGetRequest request;
   request.url = url_;
   request.stallLimitMs = stallLimitMs_;
-  std::int64_t from = 0;
+  std::int64_t from = 0, last = -1;
   if (kept) {
     // A complete part asks for its last byte: the answer proves it current.
     from = missing.empty() ? kept->total - 1 : missing.front().first;
-    std::int64_t last = std::min(kept->total, from + options_.maxRequestBytes) - 1;
+    last = std::min(kept->total, from + options_.maxRequestBytes) - 1;
     request.header = "Range:bytes=" + std::to_string(from) + "-" + (last < kept->total - 1 ? std::to_string(last) : "");
     request.moreHeaders.push_back("If-Range: " + kept->validator);
   }
   if (!t->Send(request)) return TransportFailure(*t);
   if (stop_.Signalled()) return fail;
-  // An error page is not the file.
-  int status = t->StatusCode();
-  if (status == 416 && kept) {
-    fail.startOver = true;
-    return fail;
-  }
-  if (status < 200 || status >= 300) {
-    fail.reason = FailReason::HttpStatus;
-    fail.httpStatus = status;
-    if (status == 429 || status == 503) {
-      std::int64_t seconds = 0;
-      std::string after = t->ResponseHeader("Retry-After");
-      if (!after.empty() && after.find_first_not_of("0123456789") == std::string::npos && after.size() < 6)
-        seconds = std::stoll(after);
-      fail.retryAfterMs = static_cast<int>(std::min<std::int64_t>(seconds * 1000, kMaxRetryAfterMs));
-    }
-    return fail;
-  }
-  std::int64_t announced = t->ContentLength();
-  std::int64_t resumeFrom = 0;
-  validator_ = t->ResponseHeader("ETag");
-  if (validator_.empty()) validator_ = t->ResponseHeader("Last-Modified");
-  if (!kept && status == 206 && !validator_.empty()) {
-    // A fresh file whose server answers ranges: big enough, it comes in
-    // ranges over several connections.
-    std::optional<ContentRange> range = ParseContentRange(t->ResponseHeader("Content-Range"));
-    if (range && range->first == 0 && range->total >= options_.parallelMinBytes) {
-      totalBytes_ = range->total;
-      if (options_.expectedSize >= 0 && range->total != options_.expectedSize) return SizeMismatch();
-      return TransferRanges(t, 0, {}, fileCreated);
-    }
-  }
-  if (kept && status == 206) {
-    std::optional<ContentRange> range = ParseContentRange(t->ResponseHeader("Content-Range"));
-    if (!range || range->first != from) {
-      fail.startOver = true;
-      return fail;
-    }
-    if (range->total != kept->total) {
-      // The file changed on the server: what is kept belongs to another one.
-      fail.startOver = true;
-      return fail;
-    }
-    totalBytes_ = kept->total;
-    // Kept ranges with gaps, or a big file, go on in ranges; a complete part
-    // only proves itself with its last byte.
-    if (!missing.empty() && !validator_.empty() &&
+
+  const Judgement j = Judge(*t, Asking(from, last, kept ? kept->validator : std::string(), kept ? kept->total : -1, false));
+  if (j.verdict != Verdict::Accept) return Refusal(j);
+  totalBytes_ = std::max<std::int64_t>(j.total, 0);
+  validator_ = j.validator;
+  const bool ranged = t->StatusCode() == 206;
+  // The whole file came instead: nothing kept belongs to it.
+  if (!ranged) kept.reset();
+  if (ranged && !validator_.empty()) {
+    // A fresh file big enough comes in ranges over several connections;
+    // kept ranges with gaps, or a big file, go on in ranges. A complete
+    // part only proves itself with its last byte.
+    if (!kept && j.total >= options_.parallelMinBytes) return TransferRanges(t, 0, {}, fileCreated);
+    if (kept && !missing.empty() &&
         (kept->total >= options_.parallelMinBytes || missing.size() > 1 || DonePrefix(kept->done) != from))
       return TransferRanges(t, from, kept->done, fileCreated);
-    resumeFrom = from;
-  } else {
-    totalBytes_ = announced > 0 ? announced : 0;
   }
-  if (options_.expectedSize >= 0 && totalBytes_.load() > 0 && totalBytes_.load() != options_.expectedSize)
-    return SizeMismatch();
-  // Where this request stops: a ranged answer of a resumable file is read
-  // up to the request limit; the next request asks for the rest.
-  std::int64_t stopAt = -1;
-  if (status == 206 && !validator_.empty() && totalBytes_.load() > 0 &&
-      totalBytes_.load() - resumeFrom > options_.maxRequestBytes)
-    stopAt = resumeFrom + options_.maxRequestBytes;
+  return ReceiveBody(*t, j, kept ? from : 0, fileCreated);
+}
 
+DownloadTask::Attempt DownloadTask::ReceiveBody(platform::HttpTransport& tr, const Judgement& j,
+                                                std::int64_t resumeFrom, bool& fileCreated) {
+  platform::HttpTransport* t = &tr;
+  Attempt fail;
+  const std::int64_t total = totalBytes_.load();
   // Room for what is still to come, before the first byte.
-  if (totalBytes_.load() > 0) {
-    std::int64_t needed = totalBytes_.load() - resumeFrom + kFreeSpaceMargin;
-    std::optional<std::int64_t> free = platform::FreeBytesAt(Folder(filePath_));
-    if (free && *free < needed) {
-      fail.reason = FailReason::DiskFull;
-      fail.neededBytes = needed - *free;
-      return fail;
-    }
+  if (total > 0) {
+    if (std::optional<Attempt> full = NoRoomFor(total - resumeFrom)) return *full;
+  }
+  // Where this answer stops: at the end of what it covers, and a resumable
+  // file never past the request limit; the next request asks for the rest.
+  std::int64_t stopAt = j.end >= 0 && j.end < total ? j.end : -1;
+  if (!validator_.empty() && total > 0 && total - resumeFrom > options_.maxRequestBytes) {
+    const std::int64_t limit = resumeFrom + options_.maxRequestBytes;
+    stopAt = stopAt < 0 ? limit : std::min(stopAt, limit);
   }
 
   std::uint32_t avail = 0;
   if (!t->QueryDataAvailable(avail)) return TransportFailure(*t);
   if (avail == 0) {
     // An empty answer is no file; one that announced bytes broke off.
-    fail.reason = announced > 0 ? FailReason::Broken : FailReason::Protocol;
+    fail.reason = j.total > 0 ? FailReason::Broken : FailReason::Protocol;
     return fail;
   }
 
@@ -496,7 +528,7 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   // someone else before our Create stays.
   fileCreated = true;
   if (resumeFrom == 0) (void)platform::DeleteFileAt(ResumeStatePath(tempPath_));
-  file.Reserve(totalBytes_.load() - resumeFrom);
+  file.Reserve(total - resumeFrom);
   written_ = resumeFrom;
   // Bytes that arrive in order from the first one are hashed on the way; a
   // resume within this run continues where the hash stands.
@@ -509,9 +541,13 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
   SaveResumeState(resumeFrom);
   if (resumeFrom > 0)
     platform::Log("download " + url_ + ": resuming at byte " + std::to_string(resumeFrom) + " of " +
-                  std::to_string(totalBytes_.load()));
+                  std::to_string(total));
   BeginCounting(resumeFrom);
+  RateFloor floor(clock_, minRate_, minRateWindowMs_);
 
+  // The state lists only bytes that are on disk: a power cut must not leave
+  // a state that trusts zeros.
+  auto saveState = [&] { return file.Flush() && (SaveResumeState(written_), true); };
   auto writeOut = [&](const std::uint8_t* data, std::uint32_t n) {
     if (!file.Write(data, n)) return false;
     if (streamHash_ && hashedTo_ == written_) {
@@ -520,7 +556,7 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
     }
     written_ += n;
     if (written_ - savedAt >= kResumeSaveBytes) {
-      SaveResumeState(written_);
+      if (!saveState()) return false;
       savedAt = written_;
     }
     return true;
@@ -535,28 +571,25 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
     if (file.Close()) SaveResumeState(written_);
     return a;
   };
-
-  // Never past this request's stop: the next request starts exactly there.
+  // This answer's bytes are in: the next request goes on from here.
+  auto more = [&] {
+    if (!file.Close()) return writeFailure();
+    SaveResumeState(written_);
+    Attempt m;
+    m.outcome = Outcome::More;
+    return m;
+  };
   auto Limited = [&stopAt](std::uint32_t n, std::int64_t at) {
     return stopAt < 0 ? n : static_cast<std::uint32_t>(std::min<std::int64_t>(n, stopAt - at));
   };
   std::uint32_t read = 0;
-  if (avail > 0) {
-    if (!t->ReadData(buffer.get(), Limited(avail, written_), read)) return broken(TransportFailure(*t));
-    if (!writeOut(buffer.get(), read)) return writeFailure();
-    AddDone(read);
-  }
+  if (!t->ReadData(buffer.get(), Limited(avail, written_), read)) return broken(TransportFailure(*t));
+  if (!writeOut(buffer.get(), read)) return writeFailure();
+  AddDone(read);
+  if (stopAt >= 0 && written_ >= stopAt) return more();
 
   std::uint32_t fill = 0;
-  if (stopAt >= 0 && written_ >= stopAt) {
-    if (!file.Close()) return writeFailure();
-    SaveResumeState(written_);
-    Attempt more;
-    more.outcome = Outcome::More;
-    return more;
-  }
-  bool complete = avail == 0;
-  while (!complete) {
+  for (;;) {
     if (!t->QueryDataAvailable(avail)) {
       if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
       return broken(TransportFailure(*t));
@@ -567,11 +600,7 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
       c.reason = FailReason::Cancelled;
       return broken(c);
     }
-    if (avail == 0) {
-      if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
-      complete = true;
-      break;
-    }
+    if (avail == 0) break;
     if (fill + static_cast<std::uint64_t>(avail) > capacity) {
       if (!writeOut(buffer.get(), fill)) return writeFailure();
       fill = 0;
@@ -586,28 +615,28 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
       if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
       return broken(TransportFailure(*t));
     }
-    if (read == 0) {  // end of body found by the read itself
-      if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
-      complete = true;
-      break;
-    }
+    if (read == 0) break;  // end of body found by the read itself
     fill += read;
     AddDone(read);
     if (stopAt >= 0 && written_ + fill >= stopAt) {
       if (!writeOut(buffer.get(), fill)) return writeFailure();
-      if (!file.Close()) return writeFailure();
-      SaveResumeState(written_);
-      Attempt more;
-      more.outcome = Outcome::More;
-      return more;
+      return more();
+    }
+    if (floor.Starved(read)) {
+      if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
+      platform::Log("download " + url_ + ": slower than " + std::to_string(minRate_) + " bytes/s");
+      Attempt slow;
+      slow.reason = FailReason::Stall;
+      return broken(slow);
     }
   }
+  if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
   if (!file.Close()) return writeFailure();
   // A body shorter than announced is a broken transfer; a longer one is not
   // the file that was announced.
-  if (totalBytes_.load() > 0 && written_ != totalBytes_.load()) {
+  if (total > 0 && written_ != total) {
     Attempt a;
-    if (written_ < totalBytes_.load()) {
+    if (written_ < total) {
       a.reason = FailReason::Broken;
       SaveResumeState(written_);
     } else {

@@ -18,6 +18,7 @@
 #include "download/connection_budget.h"
 #include "download/critical_lock.h"
 #include "download/download_status.h"
+#include "download/response_judge.h"
 #include "download/resume_state.h"
 #include "download/speed_averager.h"
 #include "download/stop_signal.h"
@@ -67,8 +68,6 @@ class DownloadTask {
   static constexpr std::uint32_t kStagingBufferSize = 10240;
   static constexpr int kStopWaitMs = 2000;
   static constexpr char kTempSuffix[] = ".part";
-  // A Retry-After longer than this is not waited for.
-  static constexpr int kMaxRetryAfterMs = 60000;
   // Room kept free on the volume beyond the file.
   static constexpr std::int64_t kFreeSpaceMargin = 16 << 20;
   // The kept .part's state is saved after this many bytes, so that a killed
@@ -79,6 +78,13 @@ class DownloadTask {
   static constexpr std::int64_t kMinSplitBytes = 1 << 20;
   // How often the ranges' overseer looks for room to add a connection.
   static constexpr int kConnectionCheckMs = 200;
+  // A connection slower than this on average over the window counts as
+  // stalled (a trickle), and its rest may go to another connection.
+  static constexpr std::int64_t kMinRateBytesPerSecond = 1024;
+  static constexpr int kMinRateWindowMs = 30000;
+  // A ranged connection that brought this much since its last fault starts
+  // its count of tries afresh: the file goes on while its pieces do.
+  static constexpr std::int64_t kProgressResetBytes = 64 << 10;
 
   using TransportFactory = std::function<std::unique_ptr<platform::HttpTransport>()>;
 
@@ -108,6 +114,12 @@ class DownloadTask {
 
   // A connection that brings no byte for this long fails (default 60 s).
   void SetStallLimitMs(int ms) { stallLimitMs_ = ms; }
+  // A connection slower than this many bytes a second over windowMs fails
+  // as stalled (default kMinRateBytesPerSecond over kMinRateWindowMs).
+  void SetMinRate(std::int64_t bytesPerSecond, int windowMs) {
+    minRate_ = bytesPerSecond;
+    minRateWindowMs_ = windowMs;
+  }
   // Report timing; before Start only.
   void SetReportTiming(int firstDelayMs, int periodMs) {
     firstReportDelayMs_ = firstDelayMs;
@@ -148,6 +160,16 @@ class DownloadTask {
   // One request: resumes the kept part when it can, reads the body into it.
   // fileCreated tells whether the temporary file is this task's.
   Attempt Transfer(bool& fileCreated);
+  // What was asked, for the judge.
+  AskedRange Asking(std::int64_t first, std::int64_t last, const std::string& validator, std::int64_t total,
+                    bool ranged) const;
+  // The judge's verdict on the answer t holds, the volume's limit included.
+  Judgement Judge(platform::HttpTransport& t, const AskedRange& asked) const;
+  static Attempt Refusal(const Judgement& j);
+  // Writes the body of an accepted answer into the part from resumeFrom on.
+  Attempt ReceiveBody(platform::HttpTransport& t, const Judgement& j, std::int64_t resumeFrom, bool& fileCreated);
+  // Room on the volume for `needed` more bytes, or why not.
+  std::optional<Attempt> NoRoomFor(std::int64_t needed) const;
   Attempt TransportFailure(platform::HttpTransport& t) const;
   // The counters start at the bytes already kept; the first time, the
   // ticker starts and Started goes out.
@@ -163,7 +185,8 @@ class DownloadTask {
                          bool& fileCreated);
   struct RangeRun;
   void RangeConnection(RangeRun& run, int slot, platform::HttpTransport* first);
-  Attempt CheckRangeAnswer(platform::HttpTransport& t, std::int64_t from) const;
+  // Wakes every wait of the ranges under way (Stop).
+  void WakeRanges();
   void SaveResumeRanges(const std::vector<ByteRange>& done);
   void DiscardPart();
   void SaveResumeState(std::int64_t done);
@@ -179,6 +202,8 @@ class DownloadTask {
   std::int32_t userData_ = 0;
   std::shared_ptr<CompletionEvent> doneEvent_;
   int stallLimitMs_ = platform::kDefaultStallLimitMs;
+  std::int64_t minRate_ = kMinRateBytesPerSecond;
+  int minRateWindowMs_ = kMinRateWindowMs;
   int firstReportDelayMs_ = kFirstReportDelayMs;
   int reportPeriodMs_ = kReportPeriodMs;
   TransportFactory transports_;
@@ -210,6 +235,7 @@ class DownloadTask {
   std::mutex transportMutex_;  // the worker swaps transports per attempt; Stop cancels
   std::unique_ptr<platform::HttpTransport> transport_;
   std::vector<platform::HttpTransport*> rangeTransports_;  // the ranges' own, cancelled by Stop too
+  RangeRun* activeRun_ = nullptr;  // the ranges under way, woken by Stop
   std::thread worker_;
   // Declared last: destroyed first, so report threads end before the state
   // they read goes away.

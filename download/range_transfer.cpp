@@ -11,6 +11,7 @@
 
 #include "download/download_task.h"
 #include "download/range_plan.h"
+#include "download/rate_floor.h"
 #include "platform/disk.h"
 #include "platform/file_writer.h"
 #include "platform/fs.h"
@@ -21,11 +22,6 @@ namespace download {
 namespace {
 
 constexpr std::uint32_t kRangeBufferBytes = 256 * 1024;
-
-std::string Folder(const std::string& path) {
-  std::size_t cut = path.rfind('\\');
-  return cut == std::string::npos ? std::string(".") : path.substr(0, cut);
-}
 
 }  // namespace
 
@@ -43,32 +39,21 @@ struct DownloadTask::RangeRun {
   int peak = 0;
   std::int64_t unsaved = 0;  // bytes written since the resume state was saved
   std::mutex saveMutex;      // one resume state write at a time; taken before mutex
+  // A connection that got the whole file instead of its range: the attempt
+  // goes on with that answer alone.
+  std::unique_ptr<platform::HttpTransport> fallback;
+  Judgement fallbackJudgement;
 };
 
-DownloadTask::Attempt DownloadTask::CheckRangeAnswer(platform::HttpTransport& t, std::int64_t from) const {
-  Attempt a;
-  const int status = t.StatusCode();
-  if (status == 206) {
-    std::optional<ContentRange> range = ParseContentRange(t.ResponseHeader("Content-Range"));
-    if (range && range->first == from && range->total == totalBytes_.load()) {
-      a.outcome = Outcome::More;
-      return a;
-    }
-    a.startOver = true;  // another file now: what is kept belongs to the old one
-    return a;
+void DownloadTask::WakeRanges() {
+  std::lock_guard<std::mutex> guard(transportMutex_);
+  if (!activeRun_) return;
+  {
+    // Taken and let go so that a waiter between its check and its sleep
+    // cannot miss the stop.
+    std::lock_guard<std::mutex> lock(activeRun_->mutex);
   }
-  if ((status >= 200 && status < 300) || status == 416) {
-    a.startOver = true;  // 200: the validator changed or ranges went away
-    return a;
-  }
-  a.reason = FailReason::HttpStatus;
-  a.httpStatus = status;
-  if (status == 429 || status == 503) {
-    std::string after = t.ResponseHeader("Retry-After");
-    if (!after.empty() && after.size() < 6 && after.find_first_not_of("0123456789") == std::string::npos)
-      a.retryAfterMs = static_cast<int>(std::min<std::int64_t>(std::stoll(after) * 1000, kMaxRetryAfterMs));
-  }
-  return a;
+  activeRun_->changed.notify_all();
 }
 
 void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransport* first) {
@@ -103,11 +88,15 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
   // take part of the piece.
   std::mt19937 jitter(std::random_device{}());
   int tries = 1;
+  std::int64_t progress = 0;  // bytes written since the last fault
   auto retry = [&](Attempt a) {
     if (!IsTransient(a) || a.startOver || stop_.Signalled()) {
       fault(a);
       return false;
     }
+    // A connection that got on since its last fault starts its tries afresh.
+    if (progress >= kProgressResetBytes) tries = 1;
+    progress = 0;
     if (tries >= options_.maxAttempts) {
       a.triesSpent = true;
       fault(a);
@@ -117,14 +106,16 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
     const int wait = AnnounceRetry(a, tries, jitter);
     ++tries;
     std::unique_lock<std::mutex> lock(run.mutex);
-    run.changed.wait_for(lock, std::chrono::milliseconds(wait), [&run] { return run.abort; });
-    return !run.abort;
+    // Stop wakes this wait too (through activeRun_).
+    run.changed.wait_for(lock, std::chrono::milliseconds(wait), [&] { return run.abort || stop_.Signalled(); });
+    return !run.abort && !stop_.Signalled();
   };
 
   platform::FileWriter file;
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[kRangeBufferBytes]);
   bool wrote = false;
   bool holding = true;  // a released slot may soon be another connection's
+  RateFloor floor(clock_, minRate_, minRateWindowMs_);
   if (!buffer || !file.OpenForUpdate(tempPath_)) {
     Attempt w;
     w.reason = FailReason::WriteError;
@@ -177,16 +168,54 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
         if (!retry(TransportFailure(*t))) break;
         continue;
       }
-      Attempt answer = CheckRangeAnswer(*t, at);
-      if (answer.outcome != Outcome::More) {
-        if (!retry(answer)) break;
+      const Judgement j = Judge(*t, Asking(at, requestEnd - 1, validator_, totalBytes_.load(), true));
+      if (j.verdict == Verdict::SingleStream) {
+        // The whole file instead of a range (another node, another validator):
+        // the attempt goes on with this answer as one stream.
+        std::lock_guard<std::mutex> guard(transportMutex_);
+        std::lock_guard<std::mutex> lock(run.mutex);
+        if (!run.abort && !run.fallback) {
+          std::erase(rangeTransports_, owned.get());
+          run.fallback = std::move(owned);
+          run.fallbackJudgement = j;
+          t = nullptr;
+          run.abort = true;
+          run.changed.notify_all();
+        }
+        break;
+      }
+      if (j.verdict != Verdict::Accept) {
+        if (!retry(Refusal(j))) break;
         continue;
       }
+      floor.Restart();
+      // An answer that covers less than was asked is progress all the same:
+      // the next request goes on from where it ends.
+      requestEnd = std::min(requestEnd, j.end);
     }
     std::uint32_t avail = 0, read = 0;
     if (!t->QueryDataAvailable(avail) ||
         (avail > 0 && !t->ReadData(buffer.get(), std::min(avail, kRangeBufferBytes), read))) {
       if (!retry(TransportFailure(*t))) break;
+      continue;
+    }
+    if (read > 0 && floor.Starved(read)) {
+      // A trickle: what this connection has not written goes back to the
+      // queue for an idle connection, however small.
+      {
+        std::lock_guard<std::mutex> lock(run.mutex);
+        run.plan.Release(slot);
+        holding = false;
+      }
+      platform::Log("download " + url_ + ": a connection slower than " + std::to_string(minRate_) + " bytes/s");
+      Attempt slow;
+      slow.reason = FailReason::Stall;
+      if (!retry(slow)) break;
+      std::lock_guard<std::mutex> lock(run.mutex);
+      std::optional<int> next = run.plan.Take();
+      if (!next) break;
+      holding = true;
+      slot = *next;
       continue;
     }
     if (read == 0) {
@@ -208,6 +237,7 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
       break;
     }
     wrote = wrote || n > 0;
+    progress += n;
     bool save = false;
     {
       std::lock_guard<std::mutex> lock(run.mutex);
@@ -226,7 +256,9 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
         std::lock_guard<std::mutex> lock(run.mutex);
         done = run.plan.Done();
       }
-      SaveResumeRanges(done);
+      // Every connection's committed bytes are on disk before a state lists
+      // them: the flush covers the whole file, whichever handle asks.
+      if (file.Flush()) SaveResumeRanges(done);
     }
   }
   dropTransport();
@@ -248,15 +280,7 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
   Attempt fail;
   const std::int64_t total = totalBytes_.load();
   const std::int64_t have = RangeBytes(done);
-  {
-    const std::int64_t needed = total - have + kFreeSpaceMargin;
-    std::optional<std::int64_t> free = platform::FreeBytesAt(Folder(filePath_));
-    if (free && *free < needed) {
-      fail.reason = FailReason::DiskFull;
-      fail.neededBytes = needed - *free;
-      return fail;
-    }
-  }
+  if (std::optional<Attempt> full = NoRoomFor(total - have)) return *full;
   if (done.empty()) {
     platform::FileWriter part;
     if (!part.Create(tempPath_)) {
@@ -291,6 +315,10 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
     run.live = 1;
     run.peak = 1;
     run.requests = 1;
+  }
+  {
+    std::lock_guard<std::mutex> guard(transportMutex_);
+    activeRun_ = &run;
   }
   try {
     threads.emplace_back([this, &run, first] { RangeConnection(run, 0, first); });
@@ -358,11 +386,27 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
   }
   lock.unlock();
   for (std::thread& th : threads) th.join();
+  {
+    std::lock_guard<std::mutex> guard(transportMutex_);
+    activeRun_ = nullptr;
+  }
 
   const std::vector<ByteRange> now = run.plan.Done();
   written_ = RangeBytes(now);
   platform::Log("download " + url_ + ": " + std::to_string(run.requests) + " range request(s), up to " +
                 std::to_string(run.peak) + " connection(s), " + std::to_string(run.plan.steals()) + " split(s)");
+  if (run.fallback && !run.failure && !stop_.Signalled()) {
+    platform::Log("download " + url_ + ": ranges answered with the whole file; one stream from here");
+    platform::HttpTransport* t = run.fallback.get();
+    {
+      std::lock_guard<std::mutex> guard(transportMutex_);
+      if (transport_) transport_->Close();
+      transport_ = std::move(run.fallback);
+    }
+    validator_ = run.fallbackJudgement.validator;
+    totalBytes_ = std::max<std::int64_t>(run.fallbackJudgement.total, 0);
+    return ReceiveBody(*t, run.fallbackJudgement, 0, fileCreated);
+  }
   if (run.failure) {
     if (!run.failure->startOver) SaveResumeRanges(now);
     return *run.failure;

@@ -30,6 +30,8 @@ class FileWriter {
   void Reserve(std::int64_t size);
   // Writes all bytes or fails.
   [[nodiscard]] bool Write(const void* data, std::size_t size);
+  // What was written is on disk.
+  [[nodiscard]] bool Flush();
   // Flushes and closes; false when anything was not written.
   [[nodiscard]] bool Close();
   [[nodiscard]] bool IsOpen() const { return handle_ != kNone; }

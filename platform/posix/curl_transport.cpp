@@ -138,6 +138,10 @@ class CurlTransport final : public HttpTransport {
   }
   bool FailTransfer() { return Fail(curl_easy_strerror(result_), CurlFailureKind(result_, responseBegan_)); }
   void Touch() { lastActivity_ = std::chrono::steady_clock::now(); }
+  std::size_t SinceSent() const {
+    return static_cast<std::size_t>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - sentAt_).count());
+  }
   std::size_t Idle() const {
     return static_cast<std::size_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
                                         std::chrono::steady_clock::now() - lastActivity_)
@@ -166,6 +170,7 @@ class CurlTransport final : public HttpTransport {
   std::int64_t contentLength_ = -1;
   int stallLimitMs_ = kDefaultStallLimitMs;
   std::chrono::steady_clock::time_point lastActivity_;
+  std::chrono::steady_clock::time_point sentAt_;  // the header phase began
   std::thread receiver_;
 
   // The ring: bytes [head_, head_ + count_) (modulo its size) are the
@@ -306,6 +311,7 @@ bool CurlTransport::Send(const HttpGetRequest& request) {
   if (curl_multi_add_handle(multi_, easy_) != CURLM_OK)
     return Fail("libcurl add handle failed", HttpFailure::Connect);
   Touch();
+  sentAt_ = lastActivity_;
   if (!Pump([this] { return headersDone_; })) return false;
   if (!headersDone_) return Fail("no response", HttpFailure::Connect);
   if (finished_) {  // the whole body came with the headers
@@ -346,6 +352,9 @@ bool CurlTransport::Pump(Ready ready) {
     }
     if (ready() || finished_) continue;
     std::size_t idle = Idle();
+    // Headers a line at a time are no answer either: the whole header
+    // phase gets one stall limit.
+    if (!headersDone_ && SinceSent() >= static_cast<std::size_t>(stallLimitMs_)) idle = SinceSent();
     if (idle >= static_cast<std::size_t>(stallLimitMs_))
       return Fail("no data within the stall limit", HttpFailure::Stall);
     int wait = static_cast<int>(std::min<std::size_t>(stallLimitMs_ - idle, 1000));

@@ -1,3 +1,4 @@
+#include <sys/vfs.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 
@@ -5,6 +6,13 @@
 #include "platform/posix/path_posix.h"
 
 namespace platform {
+
+std::string FileSystemAt(const std::string& folder) {
+  struct statfs fs {};
+  if (::statfs(NativePath(folder).c_str(), &fs) != 0) return {};
+  if (fs.f_type == 0x4d44) return "FAT32";
+  return "other";
+}
 
 std::optional<std::int64_t> FreeBytesAt(const std::string& folder) {
   struct statvfs fs {};

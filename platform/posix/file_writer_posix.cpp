@@ -94,6 +94,10 @@ bool FileWriter::Write(const void* data, std::size_t size) {
   return true;
 }
 
+bool FileWriter::Flush() {
+  return handle_ != kNone && ::fdatasync(static_cast<int>(handle_)) == 0;
+}
+
 bool FileWriter::Close() {
   if (handle_ == kNone) return false;
   int fd = static_cast<int>(handle_);

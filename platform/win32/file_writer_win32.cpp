@@ -88,6 +88,10 @@ bool FileWriter::Write(const void* data, std::size_t size) {
   return true;
 }
 
+bool FileWriter::Flush() {
+  return handle_ != kNone && ::FlushFileBuffers(AsHandle(handle_)) != 0;
+}
+
 bool FileWriter::Close() {
   if (handle_ == kNone) return false;
   HANDLE h = AsHandle(handle_);

@@ -613,13 +613,14 @@ TEST(DownloadServers, ACutMidRangeResumesThatRangeOnly) {
 }
 
 TEST(DownloadServers, ConnectionsThatKeepBreakingFailTheFileAndKeepTheirRanges) {
-  // Every answer breaks a tenth of the way in, even the first, open-ended
-  // one inside its piece: each connection tries three times, then the
-  // file fails with the reason, keeping what came; the next start goes on.
+  // Every answer breaks a hundredth of the way in, even the first,
+  // open-ended one inside its piece, too little to count as getting on:
+  // each connection tries three times, then the file fails with the
+  // reason, keeping what came; the next start goes on.
   testing_support::TempDir keep;
   const std::string key = Key("keepbreaking");
   const std::string url =
-      Fault("/file?etag=kb&resets=12&cut=10&size=" + std::to_string(kParallelSize) + "&key=" + key);
+      Fault("/file?etag=kb&resets=12&cut=1&size=" + std::to_string(kParallelSize) + "&key=" + key);
   Outcome failed = Download(url, 0, {}, {3, 50, true}, keep.path());
   ExpectFailed(failed, {}, /*kept=*/true);
   EXPECT_EQ(failed.failure.reason, FailReason::Broken);

@@ -1,5 +1,6 @@
 #include "support/download_support.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -73,6 +74,8 @@ bool ScriptedTransport::Script::WaitConsumed(std::int64_t bytes, int ms) {
 bool ScriptedTransport::Send(const platform::HttpGetRequest& request) {
   std::lock_guard<std::mutex> lock(s_->mutex);
   ++s_->sends;
+  if (!s_->headersPerSend.empty())
+    s_->headers = s_->headersPerSend[std::min<std::size_t>(s_->sends, s_->headersPerSend.size()) - 1];
   s_->sentUrl = request.url;
   s_->sentHeaders.clear();
   if (!request.header.empty()) s_->sentHeaders.push_back(request.header);
@@ -102,6 +105,8 @@ std::string ScriptedTransport::ResponseHeader(std::string_view name) {
   std::string want = lower(name);
   for (const auto& [k, v] : s_->headers)
     if (lower(k) == want) return v;
+  // As a server sends it: the scripted length is a header too.
+  if (want == "content-length" && s_->contentLength >= 0) return std::to_string(s_->contentLength);
   return {};
 }
 

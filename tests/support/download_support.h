@@ -68,6 +68,9 @@ class ScriptedTransport final : public platform::HttpTransport {
     int readPermits = -1;       // reads allowed before the next Allow; -1 = no limit
     // The response's headers, looked up in any case by ResponseHeader.
     std::map<std::string, std::string> headers;
+    // When set, Send i answers with headers of entry i (the last entry for
+    // later Sends) instead.
+    std::vector<std::map<std::string, std::string>> headersPerSend;
     // What LastFailure reports once something failed (Cancelled after a
     // cancel when left at None).
     platform::HttpFailure failure = platform::HttpFailure::None;
