@@ -482,10 +482,10 @@ DownloadTask::Attempt DownloadTask::Transfer(bool& fileCreated) {
     // A fresh file big enough comes in ranges over several connections;
     // kept ranges with gaps, or a big file, go on in ranges. A complete
     // part only proves itself with its last byte.
-    if (!kept && j.total >= options_.parallelMinBytes) return TransferRanges(t, 0, {}, fileCreated);
+    if (!kept && j.total >= options_.parallelMinBytes) return TransferRanges(t, 0, {}, j.end, fileCreated);
     if (kept && !missing.empty() &&
         (kept->total >= options_.parallelMinBytes || missing.size() > 1 || DonePrefix(kept->done) != from))
-      return TransferRanges(t, from, kept->done, fileCreated);
+      return TransferRanges(t, from, kept->done, j.end, fileCreated);
   }
   return ReceiveBody(*t, j, kept ? from : 0, fileCreated);
 }

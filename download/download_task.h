@@ -181,8 +181,9 @@ class DownloadTask {
   int AnnounceRetry(const Attempt& last, int attempt, std::mt19937& jitter);
   // The rest of an attempt whose first answer (from `from`, on transport
   // first) allows ranges: several connections fill the part, each its ranges.
+  // The first answer holds bytes [from, firstEnd).
   Attempt TransferRanges(platform::HttpTransport* first, std::int64_t from, const std::vector<ByteRange>& done,
-                         bool& fileCreated);
+                         std::int64_t firstEnd, bool& fileCreated);
   struct RangeRun;
   void RangeConnection(RangeRun& run, int slot, platform::HttpTransport* first);
   // Wakes every wait of the ranges under way (Stop).

@@ -43,6 +43,7 @@ struct DownloadTask::RangeRun {
   // goes on with that answer alone.
   std::unique_ptr<platform::HttpTransport> fallback;
   Judgement fallbackJudgement;
+  std::int64_t firstEnd = 0;  // where the attempt's first answer ends
 };
 
 void DownloadTask::WakeRanges() {
@@ -64,6 +65,8 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
     std::lock_guard<std::mutex> lock(run.mutex);
     const RangePlan::Slot& s = run.plan.slot(slot);
     requestEnd = std::min(totalBytes_.load(), s.first + options_.maxRequestBytes);
+    // The first answer may cover less than its piece: the rest is asked for anew.
+    if (first) requestEnd = std::min(requestEnd, run.firstEnd);
   }
   auto fault = [&run](Attempt a) {
     std::lock_guard<std::mutex> lock(run.mutex);
@@ -276,7 +279,7 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
 }
 
 DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* first, std::int64_t from,
-                                                   const std::vector<ByteRange>& done, bool& fileCreated) {
+                                                   const std::vector<ByteRange>& done, std::int64_t firstEnd, bool& fileCreated) {
   Attempt fail;
   const std::int64_t total = totalBytes_.load();
   const std::int64_t have = RangeBytes(done);
@@ -304,6 +307,7 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
 
   ConnectionBudget& budget = *options_.budget;
   RangeRun run(total, done, budget.limit());
+  run.firstEnd = firstEnd;
   std::vector<std::thread> threads;
   {
     std::lock_guard<std::mutex> lock(run.mutex);
