@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <winioctl.h>
 
 #include "platform/file_writer.h"
 #include "platform/win32/wide.h"
@@ -86,6 +87,29 @@ bool FileWriter::Write(const void* data, std::size_t size) {
     size -= written;
   }
   return true;
+}
+
+bool FileWriter::Flush() {
+  if (handle_ == kNone) return false;
+  if (::FlushFileBuffers(AsHandle(handle_))) return true;
+  DWORD e = ::GetLastError();
+  if (e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL) diskFull_ = true;
+  return false;
+}
+
+SparseResult FileWriter::SetSparse(bool sparse) {
+  if (handle_ == kNone) return SparseResult::Failed;
+  // The volume of this very file, by its handle: the path may be a junction.
+  DWORD flags = 0;
+  if (!::GetVolumeInformationByHandleW(AsHandle(handle_), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+    return SparseResult::Failed;
+  if (!(flags & FILE_SUPPORTS_SPARSE_FILES)) return SparseResult::NotSupported;
+  FILE_SET_SPARSE_BUFFER set{};
+  set.SetSparse = sparse ? TRUE : FALSE;
+  DWORD returned = 0;
+  if (!::DeviceIoControl(AsHandle(handle_), FSCTL_SET_SPARSE, &set, sizeof set, nullptr, 0, &returned, nullptr))
+    return SparseResult::Failed;
+  return SparseResult::Done;
 }
 
 bool FileWriter::Close() {
