@@ -50,6 +50,15 @@ bool FileWriter::OpenForUpdate(const std::string& path) {
 
 bool FileWriter::WriteAt(std::int64_t offset, const void* data, std::size_t size) {
   if (handle_ == kNone || offset < 0) return false;
+  // A positioned write on a handle without FILE_FLAG_OVERLAPPED moves the
+  // file pointer: put it back, so a following Write goes where it would.
+  LARGE_INTEGER zero{}, position{};
+  if (!::SetFilePointerEx(AsHandle(handle_), zero, &position, FILE_CURRENT)) return false;
+  struct Restore {
+    HANDLE h;
+    LARGE_INTEGER at;
+    ~Restore() { ::SetFilePointerEx(h, at, nullptr, FILE_BEGIN); }
+  } restore{AsHandle(handle_), position};
   const auto* p = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
     DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);

@@ -1,5 +1,5 @@
-// How the WinHTTP backend names a failed request's kind; apart so that the
-// whole table can be checked without provoking each code.
+// How the WinHTTP backend names a failed request's kind, and which TLS versions
+// its sessions offer; apart so that both can be checked without a server.
 #pragma once
 #include <functional>
 
