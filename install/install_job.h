@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "config/versions.h"
@@ -39,7 +40,21 @@ struct InstallJobState {
   std::string dataReason, programReason;
   // The task is over and every report of it has been handled.
   bool dataEnded = false, programEnded = false;
+  // The file under its final name already is the stated one (size, and
+  // SHA-256 when stated): not fetched, not published again.
+  bool dataIntact = false, programIntact = false;
+  // A hash pass over the whole file runs: its line stays until it ends
+  // (verifiedAt: the byte count it started at).
+  bool dataVerifying = false, programVerifying = false;
+  std::int64_t dataVerifiedAt = 0, programVerifiedAt = 0;
+  // The volume cannot hold what both files still need: the failure text.
+  std::string noRoom;
 };
+
+// What the kept "<filePath>.part" may keep of the file: the bytes its resume
+// state lists, no more than the part holds. Credit never goes beyond what
+// may be kept: a part without a state, which the next attempt cuts, earns none.
+std::int64_t KeptPartBytes(const std::string& filePath);
 
 class InstallJob {
  public:
@@ -77,6 +92,9 @@ class InstallJob {
 
   // How long a new job waits for the previous job's tasks to unregister.
   void SetRegistryWaitLimitMs(int ms) { registryWaitLimitMs_ = ms; }
+  // Test seam: the free bytes of the install folder's volume.
+  using FreeSpaceSource = std::function<std::optional<std::int64_t>(const std::string& folder)>;
+  void SetFreeSpaceSource(FreeSpaceSource source) { freeSpace_ = std::move(source); }
 
  private:
   void Deliver(std::uint64_t generation, const download::ProgressReport& report);
@@ -85,6 +103,12 @@ class InstallJob {
   void CheckCompletion();
   void EndJob(bool success);
   bool WaitForIdleRegistry();
+  // False when the window went away meanwhile (the job with it).
+  bool CheckIntact(std::int32_t taskNumber, const std::string& path, const config::FileIntegrity& stated,
+                   bool& intact);
+  // Both files' needs against the free space seen before they started;
+  // false (and the job failing) when they do not fit together.
+  bool CheckRoom(std::int32_t lastKnown);
 
   ui::Ui& ui_;
   config::Versions& versions_;
@@ -97,6 +121,12 @@ class InstallJob {
   std::unique_ptr<TaskRegistry> registry_ = std::make_unique<TaskRegistry>();
   download::TaskOptions taskOptions_;  // the retry policy; each file adds what the operator states about it
   std::shared_ptr<download::ConnectionBudget> budget_;
+  FreeSpaceSource freeSpace_;
+  std::optional<std::int64_t> freeAtStart_;
+  // What each file's kept part held when the job began, credited against
+  // its size; the free space is of the same moment.
+  std::int64_t dataKept_ = 0, programKept_ = 0;
+  std::int64_t dataStatedSize_ = 0, programStatedSize_ = 0;
 };
 
 }  // namespace install

@@ -83,6 +83,12 @@ std::size_t TaskRegistry::Count() {
   return shared_->records.size();
 }
 
+void TaskRegistry::StopAll() {
+  // Waking a task's thread makes it stop its download.
+  std::lock_guard<download::CriticalLock> guard(shared_->lock);
+  for (TaskRecord& r : shared_->records) r.completion->Set();
+}
+
 bool TaskRegistry::WaitUntilEmpty(int ms) {
   std::unique_lock<download::CriticalLock> guard(shared_->lock);
   return shared_->changed.wait_for(guard, std::chrono::milliseconds(ms), [this] { return shared_->records.empty(); });

@@ -57,6 +57,9 @@ class TaskRegistry {
                                       std::optional<download::TaskOptions> options = {});
 
   [[nodiscard]] std::size_t Count();
+  // Cuts every running download short; each ends as a failure and is
+  // unregistered as usual. Returns at once.
+  void StopAll();
   // True when no task is registered, waiting up to ms for the last to go.
   [[nodiscard]] bool WaitUntilEmpty(int ms);
 

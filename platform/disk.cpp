@@ -5,12 +5,12 @@
 
 namespace platform {
 
-std::int64_t MaxFileBytes(const std::string& fileSystem) {
-  std::string name = fileSystem;
-  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::toupper(c); });
-  // FAT keeps a file's size in 32 bits.
-  if (name == "FAT" || name == "FAT12" || name == "FAT16" || name == "FAT32" || name == "VFAT")
-    return (std::int64_t{1} << 32) - 1;
+std::int64_t MaxFileBytes(const std::string& fileSystemName) {
+  std::string name = fileSystemName;
+  std::transform(name.begin(), name.end(), name.begin(), [](unsigned char c) { return std::tolower(c); });
+  // FAT, FAT12, FAT16, FAT32 (Windows), vfat and msdos (Linux); exFAT has no
+  // such limit.
+  if (name.starts_with("fat") || name == "vfat" || name == "msdos") return kFatMaxFileBytes;
   return -1;
 }
 

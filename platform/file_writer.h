@@ -7,6 +7,12 @@
 
 namespace platform {
 
+enum class SparseResult {
+  Done,          // set or cleared; POSIX files are sparse by nature, so always this there
+  NotSupported,  // the volume keeps no sparse files (FAT, say): writes proceed as usual
+  Failed,        // the volume allows it but the call failed, or no file is open
+};
+
 class FileWriter {
  public:
   FileWriter() = default;
@@ -30,8 +36,14 @@ class FileWriter {
   void Reserve(std::int64_t size);
   // Writes all bytes or fails.
   [[nodiscard]] bool Write(const void* data, std::size_t size);
-  // What was written is on disk.
+  // Puts what was written so far on the disk, so that a record saying the
+  // bytes are there is never durable before the bytes. False when the file
+  // is not open or the system could not write it out.
   [[nodiscard]] bool Flush();
+  // Marks the file sparse (true) before writes far ahead of its end, so the
+  // file system need not fill the gap with zeros first, or clears the mark
+  // (false) once the file is whole. Only on an open file.
+  [[nodiscard]] SparseResult SetSparse(bool sparse);
   // Flushes and closes; false when anything was not written.
   [[nodiscard]] bool Close();
   [[nodiscard]] bool IsOpen() const { return handle_ != kNone; }

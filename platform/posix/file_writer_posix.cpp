@@ -95,8 +95,14 @@ bool FileWriter::Write(const void* data, std::size_t size) {
 }
 
 bool FileWriter::Flush() {
-  return handle_ != kNone && ::fdatasync(static_cast<int>(handle_)) == 0;
+  if (handle_ == kNone) return false;
+  if (::fdatasync(static_cast<int>(handle_)) == 0) return true;
+  if (errno == ENOSPC || errno == EDQUOT) diskFull_ = true;
+  return false;
 }
+
+// Holes cost nothing here: a write past the end leaves one without zeros.
+SparseResult FileWriter::SetSparse(bool) { return handle_ == kNone ? SparseResult::Failed : SparseResult::Done; }
 
 bool FileWriter::Close() {
   if (handle_ == kNone) return false;

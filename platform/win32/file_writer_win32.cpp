@@ -1,4 +1,5 @@
 #include <windows.h>
+#include <winioctl.h>
 
 #include "platform/file_writer.h"
 #include "platform/win32/wide.h"
@@ -49,6 +50,15 @@ bool FileWriter::OpenForUpdate(const std::string& path) {
 
 bool FileWriter::WriteAt(std::int64_t offset, const void* data, std::size_t size) {
   if (handle_ == kNone || offset < 0) return false;
+  // A positioned write on a handle without FILE_FLAG_OVERLAPPED moves the
+  // file pointer: put it back, so a following Write goes where it would.
+  LARGE_INTEGER zero{}, position{};
+  if (!::SetFilePointerEx(AsHandle(handle_), zero, &position, FILE_CURRENT)) return false;
+  struct Restore {
+    HANDLE h;
+    LARGE_INTEGER at;
+    ~Restore() { ::SetFilePointerEx(h, at, nullptr, FILE_BEGIN); }
+  } restore{AsHandle(handle_), position};
   const auto* p = static_cast<const std::uint8_t*>(data);
   while (size > 0) {
     DWORD chunk = size > 0x40000000u ? 0x40000000u : static_cast<DWORD>(size);
@@ -89,7 +99,26 @@ bool FileWriter::Write(const void* data, std::size_t size) {
 }
 
 bool FileWriter::Flush() {
-  return handle_ != kNone && ::FlushFileBuffers(AsHandle(handle_)) != 0;
+  if (handle_ == kNone) return false;
+  if (::FlushFileBuffers(AsHandle(handle_))) return true;
+  DWORD e = ::GetLastError();
+  if (e == ERROR_DISK_FULL || e == ERROR_HANDLE_DISK_FULL) diskFull_ = true;
+  return false;
+}
+
+SparseResult FileWriter::SetSparse(bool sparse) {
+  if (handle_ == kNone) return SparseResult::Failed;
+  // The volume of this very file, by its handle: the path may be a junction.
+  DWORD flags = 0;
+  if (!::GetVolumeInformationByHandleW(AsHandle(handle_), nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+    return SparseResult::Failed;
+  if (!(flags & FILE_SUPPORTS_SPARSE_FILES)) return SparseResult::NotSupported;
+  FILE_SET_SPARSE_BUFFER set{};
+  set.SetSparse = sparse ? TRUE : FALSE;
+  DWORD returned = 0;
+  if (!::DeviceIoControl(AsHandle(handle_), FSCTL_SET_SPARSE, &set, sizeof set, nullptr, 0, &returned, nullptr))
+    return SparseResult::Failed;
+  return SparseResult::Done;
 }
 
 bool FileWriter::Close() {

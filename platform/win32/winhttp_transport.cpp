@@ -8,6 +8,7 @@
 #include <winhttp.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <condition_variable>
@@ -18,11 +19,23 @@
 
 #include "platform/http_headers.h"
 #include "platform/http_transport.h"
+#include "platform/log.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 #include "platform/win32/winhttp_failure.h"
 
 namespace platform {
+
+unsigned long OfferCurrentTls(void* session, const WinHttpOptionSetter& set) {
+  auto apply = [&](unsigned long value) {
+    if (set) return set(session, WINHTTP_OPTION_SECURE_PROTOCOLS, value);
+    DWORD v = value;
+    return ::WinHttpSetOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, &v, sizeof v) != FALSE;
+  };
+  for (unsigned long value : {kSecureProtocolsTls10To12 | kSecureProtocolTls13, kSecureProtocolsTls10To12})
+    if (apply(value)) return value;
+  return 0;
+}
 
 HttpFailure WinHttpFailureKind(unsigned long code, bool responseBegan) {
   switch (code) {
@@ -251,6 +264,10 @@ bool WinHttpTransport::Send(const HttpGetRequest& request) {
   session_.reset(::WinHttpOpen(win32::Widen(request.userAgent).c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY,
                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC));
   if (!session_) return Fail("WinHttpOpen", ::GetLastError());
+  // Refused: the system's own choice stays, which may still reach the server.
+  const unsigned long tls = OfferCurrentTls(session_.get());
+  static std::atomic<bool> tlsLogged{false};
+  if (!tlsLogged.exchange(true)) Log("https sessions offer TLS flags " + std::to_string(tls));
   int t = request.stallLimitMs;
   ::WinHttpSetTimeouts(session_.get(), t, t, t, t);
   connection_.reset(::WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));

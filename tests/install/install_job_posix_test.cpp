@@ -20,11 +20,14 @@
 #include <thread>
 #include <vector>
 
+#include "download/resume_state.h"
 #include "install/install_job.h"
 #include "install/progress_display.h"
 #include "platform/fs.h"
+#include "platform/sha256.h"
 #include "support/download_support.h"
 #include "support/panel_fixture.h"
+#include "support/temp_dir.h"
 #include "ui/main_controls.h"
 
 namespace {
@@ -388,10 +391,6 @@ TEST_F(InstallJobTest, StatedSizesHashesAndSpareAddressesReachTheEngine) {
   EXPECT_FALSE(platform::FileExists(Path("Ravik\\big.bin.part")));
   EXPECT_EQ(ReadText(Path("Ravik\\game.exe.part")), testing_support::CounterPattern(5000));
 
-  // A file hashed in one pass says so until the next line.
-  job->OnInstallProgress({.userData = install::kDataTaskId, .status = download::kVerifying});
-  EXPECT_EQ(Main(ui::kProgressLine).text, "文件1 校验中...");
-
   // The right hash, and a size the server does not announce: 大小不符.
   EditSlot(1, [&](config::VersionSlot& v) {
     v.dataIntegrity.sha256.reset();
@@ -405,6 +404,201 @@ TEST_F(InstallJobTest, StatedSizesHashesAndSpareAddressesReachTheEngine) {
   ASSERT_TRUE(RunJob());
   ExpectInstalled(1);
   EXPECT_EQ(ReadText(Path("Ravik\\game.exe")), testing_support::CounterPattern(5000));
+}
+
+std::string HexOf(const std::string& bytes) {
+  platform::Sha256 h;
+  h.Update(bytes);
+  platform::Sha256Digest d{};
+  EXPECT_TRUE(h.Final(d));
+  return platform::DigestToHex(d);
+}
+
+// A hash pass outlasts several ticks: its line stays through the Progress
+// reports of both files, and goes at the file's end, its retry, or when its
+// bytes move again (fetched once more after a wrong hash).
+TEST_F(InstallJobTest, VerifyingLineStaysUntilTheCheckEnds) {
+  ASSERT_TRUE(Start());
+  constexpr std::int32_t kData = install::kDataTaskId, kProgram = install::kProgramTaskId;
+  struct Step {
+    std::int32_t file, status;
+    std::int64_t done;
+    const char* line;  // nullptr: a progress line
+  };
+  const std::vector<std::vector<Step>> rows = {
+      // the same file's ticks, then the other file's, then the end
+      {{kData, download::kVerifying, 1000, "文件1 校验中..."},
+       {kData, download::kProgress, 1000, "文件1 校验中..."}, {kProgram, download::kProgress, 500, "文件1 校验中..."},
+       {kData, download::kProgress, 1000, "文件1 校验中..."}, {kData, download::kFinished, 1000, "文件1 完成!"},
+       {kProgram, download::kProgress, 700, nullptr}},
+      // a wrong hash: the file comes again from its first byte
+      {{kData, download::kVerifying, 1000, "文件1 校验中..."}, {kData, download::kProgress, 0, nullptr}},
+      // a failed check ends it too: the end then tells why
+      {{kData, download::kVerifying, 1000, "文件1 校验中..."}, {kData, download::kFailed, 1000, "文件1 校验中..."},
+       {kProgram, download::kProgress, 1000, nullptr}},
+  };
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    job = std::make_unique<install::InstallJob>(ui, launcher.versions());
+    for (std::int32_t file : {kData, kProgram})
+      job->OnInstallProgress({.userData = file, .status = download::kStarted, .total = 2000});
+    for (std::size_t k = 0; k < rows[i].size(); ++k) {
+      const Step& s = rows[i][k];
+      SCOPED_TRACE("row " + std::to_string(i) + " step " + std::to_string(k));
+      job->OnInstallProgress({.userData = s.file, .status = s.status, .total = 2000, .done = s.done});
+      const std::string& line = Main(ui::kProgressLine).text;
+      if (s.line) {
+        EXPECT_EQ(line, s.line);
+      } else {
+        EXPECT_TRUE(line.starts_with("总进度: ")) << line;
+      }
+    }
+  }
+}
+
+// A file already there under its final name as the operator states it (size,
+// and hash when stated) is not fetched again: here its address would fail.
+// Without stated keys, or when a stated key does not match, it is fetched.
+TEST_F(InstallJobTest, FilesAlreadyThereAsStatedAreNotFetchedAgain) {
+  const std::string data = testing_support::CounterPattern(300000);
+  const std::string hash = HexOf(data), otherHash = HexOf(data + "x");
+  struct Row {
+    const char *size, *sha;  // nullptr: not stated
+    std::size_t onDisk;      // bytes of the data file already there
+    bool fetched;
+  };
+  const Row rows[] = {
+      {"300000", hash.c_str(), 300000, false}, {"300000", nullptr, 300000, false},
+      {nullptr, hash.c_str(), 300000, false},  {nullptr, nullptr, 300000, true},
+      {"300000", otherHash.c_str(), 300000, true}, {"299999", nullptr, 300000, true},
+      {"300000", hash.c_str(), 0, true},
+  };
+  SetSlot(1, Nginx("/missing.dat"), Nginx("/small.bin"));
+  ASSERT_TRUE(Start());
+  const std::string dataPath = launcher.versions().Paths(1).dataPath;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(std::string(r.size ? r.size : "-") + " " + (r.sha ? r.sha : "-") + " " + std::to_string(r.onDisk));
+    EditSlot(1, [&](config::VersionSlot& v) {
+      v.dataIntegrity.size.reset(), v.dataIntegrity.sha256.reset();
+      if (r.size) v.dataIntegrity.size = std::stoull(r.size);
+      if (r.sha) v.dataIntegrity.sha256 = platform::DigestFromHex(r.sha);
+    });
+    (void)platform::DeleteFileAt(dataPath);
+    (void)platform::DeleteFileAt(launcher.versions().Paths(1).programPath);
+    (void)platform::CreateFolder(Path("Ravik"));
+    if (r.onDisk) WriteText(dataPath, data.substr(0, r.onDisk));
+    // Pressed again as after a failure, whatever the row before left.
+    launcher.versions().MarkNotInstalled(1);
+    job->InstallVersion(launcher.versions().Slot(1).displayName);
+    ASSERT_TRUE(RunJob());
+    if (r.fetched) {
+      EXPECT_EQ(Main(ui::kProgressLine).text, "下载失败，请重试！（文件1：服务器返回 404）");
+    } else {
+      ExpectInstalled(1);
+      EXPECT_EQ(ReadText(dataPath), data);
+      EXPECT_EQ(ReadText(launcher.versions().Paths(1).programPath), testing_support::CounterPattern(5000));
+      EXPECT_FALSE(platform::FileExists(dataPath + ".part"));
+    }
+    EXPECT_TRUE(job->registry().WaitUntilEmpty(2000));
+  }
+}
+
+// The free space is checked for both files together, before the first byte
+// when the operator states both sizes, else when both servers have announced
+// theirs. A kept part counts for what its resume state says it keeps.
+TEST_F(InstallJobTest, FreeSpaceIsCheckedForBothFilesTogether) {
+  const std::int64_t big = 8 * 1024 * 1024 + 123, small = 5000, margin = 16 << 20;
+  const std::int64_t kept = 4 << 20;
+  struct Row {
+    const char* what;
+    bool stated;       // both sizes in the configuration
+    int keptState;     // 0: no part, 1: a part with a state, 2: the same part without its state
+    std::int64_t free;
+    const char* failure;  // nullptr: installs
+  };
+  const Row rows[] = {
+      {"stated, fits", true, 0, big + small + margin, nullptr},
+      {"stated, each fits alone", true, 0, big + small + margin - 1, "下载失败，请重试！（文件2：磁盘空间不足，还需 1 MB）"},
+      {"announced, fits", false, 0, big + small + margin, nullptr},
+      {"announced, each fits alone", false, 0, big + margin, "磁盘空间不足"},
+      {"kept part credited", true, 1, big - kept + small + margin, nullptr},
+      {"part without state earns nothing", true, 2, big - kept + small + margin, "磁盘空间不足"},
+  };
+  SetSlot(1, Nginx("/big.bin"), Nginx("/small.bin"));
+  ASSERT_TRUE(Start());
+  const std::string dataPath = launcher.versions().Paths(1).dataPath;
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.what);
+    EditSlot(1, [&](config::VersionSlot& v) {
+      v.dataIntegrity.size.reset(), v.programIntegrity.size.reset();
+      if (r.stated) v.dataIntegrity.size = big, v.programIntegrity.size = small;
+    });
+    for (const std::string& p : {dataPath, launcher.versions().Paths(1).programPath}) {
+      (void)platform::DeleteFileAt(p);
+      (void)platform::DeleteFileAt(p + ".part");
+      (void)platform::DeleteFileAt(download::ResumeStatePath(p + ".part"));
+    }
+    (void)platform::CreateFolder(Path("Ravik"));
+    if (r.keptState) {
+      // Another server's bytes: the engine starts over, which the real disk allows.
+      WriteText(dataPath + ".part", std::string(static_cast<std::size_t>(kept), 'k'));
+      if (r.keptState == 1) {
+        download::ResumeState state{Nginx("/big.bin"), "\"other\"", big, {{0, kept}}};
+        ASSERT_TRUE(download::WriteResumeState(download::ResumeStatePath(dataPath + ".part"), state));
+      }
+    }
+    std::vector<std::string> asked;
+    job->SetFreeSpaceSource([&](const std::string& folder) -> std::optional<std::int64_t> {
+      asked.push_back(folder);
+      return r.free;
+    });
+    launcher.versions().MarkNotInstalled(1);
+    job->InstallVersion(launcher.versions().Slot(1).displayName);
+    ASSERT_TRUE(RunJob());
+    EXPECT_EQ(asked, std::vector<std::string>{launcher.versions().Paths(1).folder});
+    if (!r.failure) {
+      ExpectInstalled(1);
+      EXPECT_EQ(ReadText(dataPath), testing_support::CounterPattern(static_cast<std::size_t>(big)));
+    } else {
+      EXPECT_EQ(launcher.versions().InstalledName(1), "");
+      EXPECT_FALSE(platform::FileExists(dataPath));
+      EXPECT_NE(Main(ui::kProgressLine).text.find(r.failure), std::string::npos) << Main(ui::kProgressLine).text;
+      if (r.stated) {
+        // Before the first byte: nothing was asked of the servers.
+        EXPECT_EQ(job->state().sumDone, 0);
+        EXPECT_EQ(job->registry().Count(), 0u);
+      }
+    }
+    EXPECT_TRUE(job->registry().WaitUntilEmpty(5000));
+  }
+}
+
+TEST(InstallKeptPart, CreditIsWhatTheStateListsAndThePartHolds) {
+  testing_support::TempDir dir;
+  const std::string file = dir.path() + "\\f.bin", part = file + ".part";
+  struct Row {
+    std::size_t partBytes;  // 0: no part
+    std::vector<download::ByteRange> done;
+    bool state;
+    std::int64_t credit;
+  };
+  const Row rows[] = {
+      {0, {}, false, 0},
+      {5000, {}, false, 0},                            // cut by the next attempt
+      {5000, {{0, 1000}}, true, 1000},                 // gaps past the listed bytes are not kept
+      {5000, {{0, 1000}, {3000, 4500}}, true, 2500},   // ranges
+      {2000, {{0, 4000}}, true, 2000},                 // the state lists more than the part holds
+      {0, {{0, 4000}}, true, 0},                       // a state without its part
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.credit);
+    (void)platform::DeleteFileAt(part);
+    (void)platform::DeleteFileAt(download::ResumeStatePath(part));
+    if (r.partBytes) ASSERT_TRUE(platform::WriteFileBytes(part, platform::Bytes(r.partBytes, 1)));
+    if (r.state) {
+      ASSERT_TRUE(download::WriteResumeState(download::ResumeStatePath(part), {"http://127.0.0.1/f.bin", "\"e\"", 5000, r.done}));
+    }
+    EXPECT_EQ(install::KeptPartBytes(file), r.credit);
+  }
 }
 
 TEST_F(InstallJobTest, EmptyBodyFails) {
