@@ -495,9 +495,12 @@ DownloadTask::Attempt DownloadTask::ReceiveBody(platform::HttpTransport& tr, con
   platform::HttpTransport* t = &tr;
   Attempt fail;
   const std::int64_t total = totalBytes_.load();
-  // Room for what is still to come, before the first byte.
+  // Room for what is still to come, before the first byte; a part that is
+  // about to be cut to nothing gives its room back.
   if (total > 0) {
-    if (std::optional<Attempt> full = NoRoomFor(total - resumeFrom)) return *full;
+    const std::int64_t freed =
+        resumeFrom == 0 ? static_cast<std::int64_t>(platform::FileSizeOf(tempPath_).value_or(0)) : 0;
+    if (std::optional<Attempt> full = NoRoomFor(total - resumeFrom - std::min(freed, total))) return *full;
   }
   // Where this answer stops: at the end of what it covers, and a resumable
   // file never past the request limit; the next request asks for the rest.

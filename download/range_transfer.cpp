@@ -292,7 +292,14 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
     }
     fileCreated = true;
     (void)platform::DeleteFileAt(ResumeStatePath(tempPath_));
-    part.Reserve(total);
+    // Written far ahead of its end, a part that is not sparse is first filled
+    // with zeros up to each write, on that connection's thread.
+    const platform::SparseResult sparse = part.SetSparse(true);
+    platform::Log("download " + url_ + ": sparse part " +
+                  (sparse == platform::SparseResult::Done           ? "allowed"
+                   : sparse == platform::SparseResult::NotSupported ? "not supported by the volume"
+                                                                    : "refused"));
+    if (sparse != platform::SparseResult::Done) part.Reserve(total);
     if (!part.Close()) {
       fail.reason = part.diskFull() ? FailReason::DiskFull : FailReason::WriteError;
       return fail;
@@ -420,6 +427,14 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
     Attempt c;
     c.reason = stop_.Signalled() ? FailReason::Cancelled : FailReason::Broken;
     return c;
+  }
+  {
+    // Whole now: an ordinary file again.
+    platform::FileWriter whole;
+    if (whole.OpenForUpdate(tempPath_)) {
+      (void)whole.SetSparse(false);
+      (void)whole.Close();
+    }
   }
   // A kept part may be longer than the file: it ends at the last byte.
   std::optional<std::uint64_t> size = platform::FileSizeOf(tempPath_);
