@@ -2,6 +2,7 @@
 #include <sddl.h>
 
 #include "platform/fs.h"
+#include "platform/win32/protected_folder.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 
@@ -187,18 +188,25 @@ ProtectedFolder CreateProtectedFolder(const std::string& path) {
   std::wstring wide = Widen(path);
   if (!VolumeHasAccessLists(wide))
     return ::CreateDirectoryW(wide.c_str(), nullptr) ? ProtectedFolder::NoAccessLists : ProtectedFolder::Failed;
+  win32::UniqueLocalMemory sd = win32::ProtectedFolderDescriptor();
+  if (!sd) return ProtectedFolder::Failed;
+  // Given at creation, so there is no moment with the parent's rights.
+  SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
+  return ::CreateDirectoryW(wide.c_str(), &sa) ? ProtectedFolder::Protected : ProtectedFolder::Failed;
+}
+
+namespace win32 {
+UniqueLocalMemory ProtectedFolderDescriptor() {
   std::wstring user = CurrentUserSid();
-  if (user.empty()) return ProtectedFolder::Failed;
+  if (user.empty()) return {};
   // P: protected, nothing inherited. OICI: files and folders below inherit
   // each entry. 0x1200a9: read and execute (FILE_GENERIC_READ | _EXECUTE).
   std::wstring sddl = L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
   PSECURITY_DESCRIPTOR sd = nullptr;
-  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr))
-    return ProtectedFolder::Failed;
-  win32::UniqueLocalMemory owner(sd);
-  SECURITY_ATTRIBUTES sa{sizeof sa, sd, FALSE};
-  return ::CreateDirectoryW(wide.c_str(), &sa) ? ProtectedFolder::Protected : ProtectedFolder::Failed;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) return {};
+  return UniqueLocalMemory(sd);
 }
+}  // namespace win32
 
 bool CopyFileTo(const std::string& source, const std::string& target) {
   return ::CopyFileW(Widen(source).c_str(), Widen(target).c_str(), FALSE) != 0;
