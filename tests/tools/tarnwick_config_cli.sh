@@ -288,9 +288,13 @@ if [ -n "$planted" ]; then
   cp "$tool" "$planted/bcrypt.dll" "$planted/winhttp.dll" "$t/dl/"
   dltool="$t/dl/$(basename "$tool")"
   printf '版本一登录器下载exe=%s/small.bin\n' "http://127.0.0.1:$base" > "$t/dl/p.txt"
+  # Wine would take its own bcrypt and winhttp whatever the search finds;
+  # preferring native ones, it loads the first the search finds, as Windows does.
+  export TARNWICK_DLL_OVERRIDES="bcrypt,winhttp=n,b"
   (cd "$t/dl" && timeout 20 $runner "$dltool" hash p.txt) > "$t/out.log" 2>&1 || fail "hash beside planted DLLs: $(cat "$t/out.log")"
   grep -q '^校验=[0-9a-f]\{64\}' "$t/out.log" || fail "hash beside planted DLLs: $(cat "$t/out.log")"
   (cd "$t/dl" && timeout 20 $runner "$dltool" probe --full p.txt) > "$t/out.log" 2>&1 || fail "probe beside planted DLLs: $(cat "$t/out.log")"
+  unset TARNWICK_DLL_OVERRIDES
   grep -q '^1 addresses, 0 failed' "$t/out.log" || fail "probe beside planted DLLs: $(cat "$t/out.log")"
   loaded=$(ls "$t/dl" | grep '\.loaded$')
   [ -z "$loaded" ] || fail "the tool loaded the planted DLL(s): $loaded"
