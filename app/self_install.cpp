@@ -31,7 +31,9 @@ class PlatformInstallSystem final : public SelfInstallSystem {
   std::string DesktopFolder() override { return platform::GetSpecialFolder(platform::kFolderDesktop); }
   bool FolderExists(const std::string& path) override { return platform::FolderExists(path); }
   bool FileExists(const std::string& path) override { return platform::FileExists(path); }
-  bool CreateFolder(const std::string& path) override { return platform::CreateFolder(path); }
+  platform::ProtectedFolder CreateProtectedFolder(const std::string& path) override {
+    return platform::CreateProtectedFolder(path);
+  }
   bool CopyFileTo(const std::string& source, const std::string& target) override {
     return platform::CopyFileTo(source, target);
   }
@@ -64,6 +66,23 @@ class PlatformInstallSystem final : public SelfInstallSystem {
  private:
   std::function<void(std::uint32_t)> pause_;
 };
+
+// The root holds the programs the shortcut starts: another account that
+// could change them would run its code as the player (an administrator, say).
+void CreateInstallRoot(SelfInstallSystem& sys, const std::string& root) {
+  switch (sys.CreateProtectedFolder(root)) {
+    case platform::ProtectedFolder::Protected:
+      platform::Log("Created the install folder " + root + ": only this user, SYSTEM and administrators may change it");
+      break;
+    case platform::ProtectedFolder::NoAccessLists:
+      platform::Log("Created the install folder " + root +
+                    " on a volume without access lists (FAT or exFAT): any local account may change its files");
+      break;
+    case platform::ProtectedFolder::Failed:
+      platform::Log("Cannot create the install folder " + root);
+      break;
+  }
+}
 
 }  // namespace
 
@@ -107,7 +126,7 @@ SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
   if (!currentDir.empty() && currentDir.back() == '\\') currentDir.pop_back();
 
   // Made on every start, also when this start then runs elsewhere.
-  if (!sys.FolderExists(root)) sys.CreateFolder(root);
+  if (!sys.FolderExists(root)) CreateInstallRoot(sys, root);
 
   const std::string exeName = sys.ExeFileName();
   const std::string selfPath = currentDir + "\\" + exeName;
@@ -136,7 +155,7 @@ SelfInstallOutcome RunSelfInstallSteps(SelfInstallSystem& sys) {
         }
         break;
     }
-    if (!sys.FolderExists(root)) sys.CreateFolder(root);
+    if (!sys.FolderExists(root)) CreateInstallRoot(sys, root);
     // A copy cut short (a full disk) must not be started, nor stay where the
     // shortcut would start it later.
     if (!sys.CopyFileTo(selfPath, installedPath) || !sys.SameFileContents(selfPath, installedPath)) {

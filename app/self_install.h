@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/fs.h"
 #include "platform/system.h"
 
 namespace app {
@@ -27,7 +28,9 @@ class SelfInstallSystem {
   virtual std::string DesktopFolder() = 0;
   virtual bool FolderExists(const std::string& path) = 0;
   virtual bool FileExists(const std::string& path) = 0;
-  virtual bool CreateFolder(const std::string& path) = 0;
+  // The install root: writable by this user, SYSTEM and the administrators
+  // only (platform::CreateProtectedFolder).
+  virtual platform::ProtectedFolder CreateProtectedFolder(const std::string& path) = 0;
   virtual bool CopyFileTo(const std::string& source, const std::string& target) = 0;
   virtual bool DeleteFileAt(const std::string& path) = 0;
   virtual bool WriteFileBytes(const std::string& path, std::span<const std::uint8_t> data) = 0;

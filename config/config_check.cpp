@@ -67,6 +67,30 @@ void CheckIntegrityKeys(std::string_view text, const std::set<std::string>& seen
   }
 }
 
+bool IsPlainHttp(std::string_view url) {
+  return url.size() >= 7 && platform::LowerText(url.substr(0, 7)) == "http://";
+}
+
+// Over plain http anyone on the network path can swap the file, and the
+// start button would run it; only a configured hash catches that.
+void WarnUnguardedHttp(std::string_view text, CheckReport& report) {
+  for (const IntegrityKey& k : IntegrityKeys()) {
+    if (k.part != IntegrityPart::Sha256) continue;
+    if (ParseSha256Value(LookupConfigValue(text, k.name))) continue;
+    std::vector<std::pair<std::string, std::string>> addresses = {{k.fileKey, LookupConfigValue(text, k.fileKey)}};
+    std::vector<std::string> mirrors =
+        ParseMirrorsValue(LookupConfigValue(text, k.fileKey + "镜像")).value_or(std::vector<std::string>{});
+    for (std::size_t i = 0; i < mirrors.size(); ++i)
+      addresses.emplace_back(k.fileKey + "镜像[" + std::to_string(i + 1) + "]", mirrors[i]);
+    for (const auto& [key, url] : addresses) {
+      if (!IsPlainHttp(url)) continue;
+      report.warnings.push_back("\"" + key + "\" is fetched over plain http and \"" + k.name +
+                                "\" is not set: anyone on the network path can swap the file; use https or add the "
+                                "hash (tarnwick-config hash FILE)");
+    }
+  }
+}
+
 }  // namespace
 
 std::string OperatorTextToUtf8(std::string_view raw) {
@@ -77,27 +101,64 @@ std::string OperatorTextToUtf8(std::string_view raw) {
 
 OperatorGbk OperatorTextToGbk(std::string_view raw) {
   if (raw.starts_with("\xEF\xBB\xBF")) raw.remove_prefix(3);
+  OperatorGbk result;
+  // Line and column (in characters) of a byte offset into UTF-8 text.
+  auto place = [&result](std::string_view utf8, std::size_t at) {
+    std::size_t lineStart = 0;
+    result.line = 1;
+    for (std::size_t i = 0; i < at; ++i) {
+      if (utf8[i] == '\n') {
+        ++result.line;
+        lineStart = i + 1;
+      }
+    }
+    result.column = 1;
+    for (std::size_t i = lineStart; i < at; ++i) result.column += (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80;
+  };
   // Valid UTF-8 is converted where it lies; only GBK input needs a copy.
   std::string decoded;
   std::string_view text = raw;
-  if (!platform::IsValidUtf8(raw)) text = decoded = platform::GbkToUtf8(raw);
-  OperatorGbk result;
+  if (!platform::IsValidUtf8(raw)) {
+    std::size_t multibyte = 0, stray = 0, firstStray = std::string_view::npos;
+    for (std::size_t i = 0; i < raw.size();) {
+      char32_t cp = 0;
+      std::size_t len = platform::DecodeUtf8At(raw, i, cp);
+      if (len == 0) {
+        if (firstStray == std::string_view::npos) firstStray = i;
+        ++stray;
+        len = 1;
+      } else {
+        multibyte += len > 1;
+      }
+      i += len;
+    }
+    if (multibyte > stray) {
+      // Mostly UTF-8: the text before the stray byte is UTF-8, so its place
+      // counts in UTF-8 characters.
+      place(raw, firstStray);
+      result.notText = true;
+      return result;
+    }
+    bool allDecoded = true;
+    std::size_t badGbk = std::string_view::npos;
+    decoded = platform::GbkToUtf8(raw, &allDecoded, &badGbk);
+    if (!allDecoded) {
+      // The text before the bad byte is GBK: count its characters as UTF-8.
+      std::string before = platform::GbkToUtf8(raw.substr(0, badGbk));
+      place(before, before.size());
+      result.notText = true;
+      return result;
+    }
+    text = decoded;
+  }
   std::size_t bad = std::string_view::npos;
   result.gbk = platform::Utf8ToGbk(text, nullptr, &bad);
   if (bad == std::string_view::npos) {
     DropCommentLines(result.gbk);
     return result;
   }
-  std::size_t lineStart = 0;
-  result.line = 1;
-  for (std::size_t i = 0; i < bad; ++i) {
-    if (text[i] == '\n') {
-      ++result.line;
-      lineStart = i + 1;
-    }
-  }
-  result.column = 1;
-  for (std::size_t i = lineStart; i < bad; ++i) result.column += (static_cast<unsigned char>(text[i]) & 0xC0) != 0x80;
+  result.gbk.clear();
+  place(text, bad);
   return result;
 }
 
@@ -188,6 +249,7 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
     }
   }
   CheckIntegrityKeys(text, seen, report);
+  WarnUnguardedHttp(text, report);
   return report;
 }
 

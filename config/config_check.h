@@ -14,6 +14,9 @@ struct CheckReport {
   std::vector<std::pair<std::string, std::string>> values;
   // One line per problem; empty when the file is clean.
   std::vector<std::string> problems;
+  // What works but lets others harm the players (a file fetched over plain
+  // http that no hash guards).
+  std::vector<std::string> warnings;
 };
 
 CheckReport CheckConfigBytes(std::span<const std::uint8_t> data);
@@ -25,10 +28,14 @@ std::string OperatorTextToUtf8(std::string_view raw);
 // character is that GBK cannot hold (1-based; column in characters). Lines
 // whose first non-blank character is '#' are the operator's notes: they are
 // left out, line end and all, so the launcher never reads them.
+// A file that is not all UTF-8 is read in the encoding it mostly is: mostly
+// UTF-8 with a few stray bytes is refused at the first stray byte, not read
+// as GBK.
 struct OperatorGbk {
   std::string gbk;
   std::size_t line = 0;  // 0: every character converted
   std::size_t column = 0;
+  bool notText = false;  // the place holds bytes that are no text in the file's encoding
 };
 OperatorGbk OperatorTextToGbk(std::string_view raw);
 

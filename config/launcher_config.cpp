@@ -212,19 +212,22 @@ std::string ConfigSummary(const std::string& path, const Configuration& cfg) {
 }
 
 bool LoadLauncherConfig(Configuration& out) {
-  std::string path = platform::GetRunDirectory() + "\\" + std::string(kConfigFileName);
+  return LoadLauncherConfigFrom(platform::GetRunDirectory() + "\\" + std::string(kConfigFileName), out);
+}
+
+bool LoadLauncherConfigFrom(const std::string& path, Configuration& out) {
   switch (ReadConfigFile(path, out)) {
     case LoadResult::Missing:
       platform::Log("Configuration " + path + " is missing");
-      platform::ShowMessage("配置文件不存在！请将 配置文件.dat 放在程序同目录下。", platform::kMbOk, "错误");
+      platform::ShowMessage(kConfigMissingText, platform::kMbOk, "错误");
       return false;
     case LoadResult::Unreadable:
       platform::Log("Configuration " + path + " cannot be read");
-      platform::ShowMessage("配置文件不存在！请将 配置文件.dat 放在程序同目录下。", platform::kMbOk, "错误");
+      platform::ShowMessage(kConfigDamagedText, platform::kMbOk, "错误");
       return false;
     case LoadResult::TooShort:
       platform::Log("Configuration " + path + " is shorter than " + std::to_string(kMinConfigBytes) + " bytes");
-      platform::ShowMessage("配置文件为空或损坏！", platform::kMbOk, "错误");
+      platform::ShowMessage(kConfigDamagedText, platform::kMbOk, "错误");
       return false;
     case LoadResult::Ok:
       platform::Log(ConfigSummary(path, out));

@@ -118,8 +118,13 @@ std::string ConfigSummary(const std::string& path, const Configuration& cfg);
 
 // The launcher's load: GetRunDirectory + "\配置文件.dat", with the messages
 // (caption "错误", no icon) when the file is missing, unreadable or too short.
-// An unreadable file gets the missing file's message: it is not empty.
+// A file that is there but cannot be read (a folder of that name, no read
+// access) counts as damaged, not as missing.
 [[nodiscard]] bool LoadLauncherConfig(Configuration& out);
+// The same for a file at path.
+[[nodiscard]] bool LoadLauncherConfigFrom(const std::string& path, Configuration& out);
+inline constexpr std::string_view kConfigMissingText = "配置文件不存在！请将 配置文件.dat 放在程序同目录下。";
+inline constexpr std::string_view kConfigDamagedText = "配置文件为空或损坏！";
 
 // GBK text with CR LF line ends, enciphered: what an operator ships.
 std::vector<std::uint8_t> EncodeConfigText(std::string_view utf8Text);

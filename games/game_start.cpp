@@ -3,6 +3,7 @@
 #include "platform/fs.h"
 #include "platform/log.h"
 #include "platform/runtime.h"
+#include "platform/sha256.h"
 #include "platform/system.h"
 #include "ui/main_controls.h"
 
@@ -50,12 +51,30 @@ void ShortcutSweep::OnTimer() {
   if (ticks_ > kLastTick) Stop();
 }
 
+namespace {
+// Why the program file must not be started although it is there; empty when
+// it may. Another account, or anything on the network path of an old
+// download, may have put another program in its place: with a configured hash
+// the file is hashed again right before it runs.
+std::string ProgramNotToStart(const config::Versions& versions, int slot, const std::string& exePath) {
+  std::string damaged = versions.FirstDamagedFile(slot);
+  if (!damaged.empty()) return damaged + " is missing or not of its configured size";
+  const std::optional<platform::Sha256Digest>& want = versions.Slot(slot).programIntegrity.sha256;
+  if (!want) return {};
+  platform::Sha256Digest got{};
+  platform::HashFileResult r = platform::HashFile(exePath, got);
+  if (r != platform::HashFileResult::Ok) return exePath + " cannot be hashed";
+  if (got != *want) return exePath + " has SHA-256 " + platform::DigestToHex(got) + ", not the configured one";
+  return {};
+}
+}  // namespace
+
 GameStartResult StartVersion(ui::Ui& ui, config::Versions& versions, ShortcutSweep& sweep, int slot) {
   const config::VersionPaths& paths = versions.Paths(slot);
   // exePath is empty for an address without a file name: the path would be
   // the folder itself, which the shell would open in a file browser.
   bool present = !paths.exePath.empty() && platform::FileExists(paths.exePath);
-  std::string damaged = present ? versions.FirstDamagedFile(slot) : std::string();
+  std::string damaged = present ? ProgramNotToStart(versions, slot, paths.exePath) : std::string();
   if (present && damaged.empty()) {
     // The normal show command: a game started hidden can stay invisible.
     int shell = platform::ShellOpen(paths.exePath, paths.folder, platform::kShowNormal);
@@ -72,8 +91,7 @@ GameStartResult StartVersion(ui::Ui& ui, config::Versions& versions, ShortcutSwe
     ui.SetVisible(ui::WindowId::Main, ui::ControlsOfSlot(found).installButton, true);
   }
   if (present) {
-    platform::Log("Game start, version " + std::to_string(slot) + ": " + damaged +
-                  " is missing or not of its configured size");
+    platform::Log("Game start, version " + std::to_string(slot) + ": " + damaged);
     platform::ShowMessage(kFilesDamagedText, platform::kMbOk, "错误");
     return GameStartResult::FilesDamaged;
   }

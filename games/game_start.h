@@ -40,8 +40,9 @@ enum class GameStartResult { Started, ProgramMissing, FilesDamaged };
 
 // Opens the slot's program file with its folder as working directory,
 // minimises the main window and arms the sweep. When the program file is
-// missing, or a file's size differs from the configured one, the version of
-// the slot's name falls back to not installed and the player is told.
+// missing, a file's size differs from the configured one, or the program's
+// SHA-256 from the configured one, the version of the slot's name falls back
+// to not installed and the player is told.
 GameStartResult StartVersion(ui::Ui& ui, config::Versions& versions, ShortcutSweep& sweep, int slot);
 
 inline constexpr std::string_view kProgramMissingText = "游戏文件丢失，请重新安装！";

@@ -45,6 +45,13 @@ enum class ReadFailure { None, Missing, NotRegular, Denied, Failed };
 [[nodiscard]] bool ReplaceFileAtomically(const std::string& path, std::string_view data);
 // One directory level.
 bool CreateFolder(const std::string& path);
+// One directory level for programs that others start: only the creating
+// user, SYSTEM and the administrators may change it; other users may read and
+// run what is in it. Nothing is inherited from the parent (a drive's root
+// lets every account modify). A volume without access lists (FAT, exFAT)
+// gets a plain folder.
+enum class ProtectedFolder { Protected, NoAccessLists, Failed };
+[[nodiscard]] ProtectedFolder CreateProtectedFolder(const std::string& path);
 // Overwrites an existing target.
 bool CopyFileTo(const std::string& source, const std::string& target);
 bool DeleteFileAt(const std::string& path);

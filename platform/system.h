@@ -9,6 +9,11 @@
 
 namespace platform {
 
+// DLLs load from the system folder only, so a DLL planted beside the exe (a
+// download folder) is never picked up by a bare name. Call first thing in
+// every program's entry, before any delay-loaded DLL is touched.
+void RestrictDllSearch();
+
 // Records the program's directory and file name and makes the directory
 // current. Call first thing in the process.
 void InitRuntime();

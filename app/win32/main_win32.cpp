@@ -11,26 +11,7 @@
 #include "app/startup.h"
 #include "app/win32/crash_dump.h"
 
-#ifndef LOAD_LIBRARY_SEARCH_SYSTEM32
-#define LOAD_LIBRARY_SEARCH_SYSTEM32 0x00000800
-#endif
-
 namespace {
-
-// DLLs load from the system folder only, so a DLL planted in the download
-// folder beside the exe is never picked up. Windows 7 without its loader
-// update lacks SetDefaultDllDirectories; there at least the current
-// directory leaves the search path.
-void RestrictDllSearch() {
-  using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
-  HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-  auto proc = kernel ? ::GetProcAddress(kernel, "SetDefaultDllDirectories") : nullptr;
-  if (proc) {
-    auto fn = reinterpret_cast<SetDefaultDllDirectoriesFn>(reinterpret_cast<void*>(proc));
-    if (fn(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
-  }
-  ::SetDllDirectoryW(L"");
-}
 
 #ifdef TARNWICK_TEST_HOOKS
 // Test builds only: "--crash-for-test" faults on purpose once the log is
@@ -52,7 +33,7 @@ bool HasSwitch(const wchar_t* name) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  RestrictDllSearch();
+  platform::RestrictDllSearch();
   app::win32::InstallCrashDump();
 #ifdef TARNWICK_TEST_HOOKS
   if (HasSwitch(L"--crash-for-test")) platform::ExitProgram(app::RunStartup(&CrashForTest));

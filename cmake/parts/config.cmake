@@ -30,6 +30,16 @@ elseif(WIN32)
 else()
   set(_cli_ports 18700)
 endif()
+set(_cli_planted "")
+if(WIN32)
+  # DLLs the test plants beside the tool under the names it delay-loads.
+  foreach(_dll bcrypt winhttp)
+    add_library(planted_${_dll} SHARED ${CMAKE_SOURCE_DIR}/tests/wine/planted_dll.c)
+    set_target_properties(planted_${_dll} PROPERTIES PREFIX "" OUTPUT_NAME ${_dll}
+      RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/planted)
+  endforeach()
+  set(_cli_planted ${CMAKE_BINARY_DIR}/planted)
+endif()
 add_test(NAME tarnwick_config_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tarnwick_config_cli.sh
-         $<TARGET_FILE:tarnwick-config> "${_cli_runner}" ${_cli_ports})
+         $<TARGET_FILE:tarnwick-config> "${_cli_runner}" ${_cli_ports} ${_cli_planted})
 set_tests_properties(tarnwick_config_cli PROPERTIES FIXTURES_REQUIRED download_servers)

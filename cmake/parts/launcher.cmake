@@ -16,5 +16,7 @@ if(WIN32)
     target_compile_definitions(TarnwickLauncher PRIVATE TARNWICK_TEST_HOOKS)
   endif()
   set_target_properties(TarnwickLauncher PROPERTIES OUTPUT_NAME TarnwickLauncher)
-  add_test(NAME launcher_imports COMMAND ${CMAKE_SOURCE_DIR}/tests/check_imports.sh $<TARGET_FILE:TarnwickLauncher>)
+  # Every exe the release ships.
+  add_test(NAME imports COMMAND ${CMAKE_SOURCE_DIR}/tests/check_imports.sh $<TARGET_FILE:TarnwickLauncher>
+           $<TARGET_FILE:tarnwick-config>)
 endif()

@@ -140,6 +140,13 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view data) {
 
 bool CreateFolder(const std::string& path) { return ::mkdir(NativePath(path).c_str(), 0755) == 0; }
 
+ProtectedFolder CreateProtectedFolder(const std::string& path) {
+  // The owner writes, others read and run, whatever the umask.
+  std::string native = NativePath(path);
+  if (::mkdir(native.c_str(), 0755) != 0) return ProtectedFolder::Failed;
+  return ::chmod(native.c_str(), 0755) == 0 ? ProtectedFolder::Protected : ProtectedFolder::Failed;
+}
+
 bool CopyFileTo(const std::string& source, const std::string& target) {
   std::optional<Bytes> data = ReadWholeFile(source);
   return data && WriteFileBytes(target, *data);

@@ -1,6 +1,8 @@
 #include <windows.h>
+#include <sddl.h>
 
 #include "platform/fs.h"
+#include "platform/win32/protected_folder.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 
@@ -152,6 +154,59 @@ bool ReplaceFileAtomically(const std::string& path, std::string_view data) {
 }
 
 bool CreateFolder(const std::string& path) { return ::CreateDirectoryW(Widen(path).c_str(), nullptr) != 0; }
+
+namespace {
+// The process user's SID as text ("S-1-5-21-..."); empty when unknown.
+std::wstring CurrentUserSid() {
+  HANDLE raw = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
+  win32::UniqueKernelHandle token(raw);
+  DWORD size = 0;
+  ::GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+  if (size == 0) return {};
+  std::vector<std::uint8_t> buffer(size);
+  if (!::GetTokenInformation(token.get(), TokenUser, buffer.data(), size, &size)) return {};
+  LPWSTR text = nullptr;
+  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) return {};
+  win32::UniqueLocalMemory owner(text);
+  return text;
+}
+
+bool VolumeHasAccessLists(const std::wstring& path) {
+  wchar_t root[MAX_PATH + 1] = {};
+  DWORD flags = 0;
+  // Unknown counts as having them: a descriptor on a volume without access
+  // lists is ignored, never an error.
+  if (!::GetVolumePathNameW(path.c_str(), root, MAX_PATH) ||
+      !::GetVolumeInformationW(root, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0))
+    return true;
+  return (flags & FILE_PERSISTENT_ACLS) != 0;
+}
+}  // namespace
+
+ProtectedFolder CreateProtectedFolder(const std::string& path) {
+  std::wstring wide = Widen(path);
+  if (!VolumeHasAccessLists(wide))
+    return ::CreateDirectoryW(wide.c_str(), nullptr) ? ProtectedFolder::NoAccessLists : ProtectedFolder::Failed;
+  win32::UniqueLocalMemory sd = win32::ProtectedFolderDescriptor();
+  if (!sd) return ProtectedFolder::Failed;
+  // Given at creation, so there is no moment with the parent's rights.
+  SECURITY_ATTRIBUTES sa{sizeof sa, sd.get(), FALSE};
+  return ::CreateDirectoryW(wide.c_str(), &sa) ? ProtectedFolder::Protected : ProtectedFolder::Failed;
+}
+
+namespace win32 {
+UniqueLocalMemory ProtectedFolderDescriptor() {
+  std::wstring user = CurrentUserSid();
+  if (user.empty()) return {};
+  // P: protected, nothing inherited. OICI: files and folders below inherit
+  // each entry. 0x1200a9: read and execute (FILE_GENERIC_READ | _EXECUTE).
+  std::wstring sddl = L"D:P(A;OICI;FA;;;" + user + L")(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!::ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl.c_str(), SDDL_REVISION_1, &sd, nullptr)) return {};
+  return UniqueLocalMemory(sd);
+}
+}  // namespace win32
 
 bool CopyFileTo(const std::string& source, const std::string& target) {
   return ::CopyFileW(Widen(source).c_str(), Widen(target).c_str(), FALSE) != 0;

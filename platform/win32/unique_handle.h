@@ -69,6 +69,12 @@ struct ArgvTraits {  // CommandLineToArgvW's array
   static void Close(Type h) { ::LocalFree(h); }
 };
 
+struct LocalMemoryTraits {  // what the system allocated with LocalAlloc for the caller
+  using Type = HLOCAL;
+  static Type Invalid() { return nullptr; }
+  static void Close(Type h) { ::LocalFree(h); }
+};
+
 struct RegKeyTraits {
   using Type = HKEY;
   static Type Invalid() { return nullptr; }
@@ -83,6 +89,7 @@ using UniqueGdiObject = UniqueHandle<GdiObjectTraits>;
 using UniqueWindow = UniqueHandle<WindowTraits>;
 using UniqueArgv = UniqueHandle<ArgvTraits>;
 using UniqueRegKey = UniqueHandle<RegKeyTraits>;
+using UniqueLocalMemory = UniqueHandle<LocalMemoryTraits>;
 
 // Selects an object into a DC and puts the previous one back on destruction,
 // so a DC is never deleted with our bitmap still in it.

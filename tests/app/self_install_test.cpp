@@ -44,7 +44,10 @@ class FakeMachine final : public SelfInstallSystem {
   std::string DesktopFolder() override { return desktop; }
   bool FolderExists(const std::string& path) override { return platform::FolderExists(Map(path)); }
   bool FileExists(const std::string& path) override { return platform::FileExists(Map(path)); }
-  bool CreateFolder(const std::string& path) override { return platform::CreateFolder(Map(path)); }
+  platform::ProtectedFolder CreateProtectedFolder(const std::string& path) override {
+    if (!platform::CreateFolder(Map(path))) return platform::ProtectedFolder::Failed;
+    return rootVolume;
+  }
   bool CopyFileTo(const std::string& source, const std::string& target) override {
     copies.push_back(source + " -> " + target);
     if (cutCopiesAt >= 0) {
@@ -127,6 +130,7 @@ class FakeMachine final : public SelfInstallSystem {
   int cutCopiesAt = -1;  // >= 0: copies stop after this many bytes
   bool cutCopyReportsSuccess = false;
   std::uint32_t runError = 0;
+  platform::ProtectedFolder rootVolume = platform::ProtectedFolder::Protected;
 
  private:
   std::string root_;
@@ -322,14 +326,37 @@ TEST_F(InstallTest, EachOutcomeLeavesALogLineWithItsReason) {
     if (!line.starts_with("Message box")) texts.push_back(line);
   }
   const std::string self = "C:\\下载\\TarnwickLauncher.exe", installed = "C:\\Tarnwick游戏\\TarnwickLauncher.exe";
-  ASSERT_EQ(texts.size(), 6u) << text;
-  EXPECT_EQ(texts[0], "Self-install refused: cannot copy " + self + " to " + installed);
-  EXPECT_EQ(texts[1], "Self-install copied " + self + " to " + installed);
-  EXPECT_TRUE(texts[2].starts_with("Self-install refused: cannot start " + installed + ": ")) << texts[2];
-  EXPECT_NE(texts[2].find("(5)"), std::string::npos) << texts[2];
-  EXPECT_EQ(texts[3], "Self-install copied " + self + " to " + installed);
-  EXPECT_TRUE(texts[4].starts_with("Self-install handed over")) << texts[4];
-  EXPECT_EQ(texts[5], "Runs from the install folder C:\\Tarnwick游戏");
+  ASSERT_EQ(texts.size(), 7u) << text;
+  EXPECT_EQ(texts[0],
+            "Created the install folder C:\\Tarnwick游戏: only this user, SYSTEM and administrators may change it");
+  EXPECT_EQ(texts[1], "Self-install refused: cannot copy " + self + " to " + installed);
+  EXPECT_EQ(texts[2], "Self-install copied " + self + " to " + installed);
+  EXPECT_TRUE(texts[3].starts_with("Self-install refused: cannot start " + installed + ": ")) << texts[3];
+  EXPECT_NE(texts[3].find("(5)"), std::string::npos) << texts[3];
+  EXPECT_EQ(texts[4], "Self-install copied " + self + " to " + installed);
+  EXPECT_TRUE(texts[5].starts_with("Self-install handed over")) << texts[5];
+  EXPECT_EQ(texts[6], "Runs from the install folder C:\\Tarnwick游戏");
+}
+
+// On FAT or exFAT the root cannot be protected: it is used as before, and the
+// log says why anyone may change it.
+TEST_F(InstallTest, ARootWithoutAccessListsIsUsedAndLogged) {
+  std::string log = tmp.path() + "\\install.log";
+  platform::OpenLog(tmp.path() + "\\stray.log");
+  platform::OpenLog(log);
+  m.driveTypes['D'] = 3;
+  m.rootVolume = platform::ProtectedFolder::NoAccessLists;
+  m.PlaceProgram("C:\\下载", "TarnwickLauncher.exe");
+  EXPECT_EQ(app::RunSelfInstallSteps(m), SelfInstallOutcome::HandOver);
+  EXPECT_EQ(m.Read("D:\\Tarnwick游戏\\TarnwickLauncher.exe"), "MZ program");
+  platform::CloseLog();
+  auto bytes = platform::ReadWholeFile(log);
+  ASSERT_TRUE(bytes);
+  std::string text(bytes->begin(), bytes->end());
+  EXPECT_NE(text.find("Created the install folder D:\\Tarnwick游戏 on a volume without access lists (FAT or exFAT): "
+                      "any local account may change its files"),
+            std::string::npos)
+      << text;
 }
 
 TEST_F(InstallTest, ASecondFirstStartDefersToTheFirst) {

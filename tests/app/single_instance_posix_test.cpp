@@ -28,4 +28,14 @@ TEST(SingleInstanceDeathTest, SecondInstanceIsToldAndEndsWithZero) {
   EXPECT_EXIT(app::GuardSingleInstance(1, name), ::testing::ExitedWithCode(0), "\\[提示\\] 程序已经在运行中！");
 }
 
+// A launcher of another build must see this one running: the name is fixed.
+TEST(SingleInstance, TheLauncherHoldsItsFixedName) {
+  const std::string fixed = "Tarnwick游戏盒子启动器_唯一标识_2026";
+  EXPECT_EQ(app::kInstanceMutexName, fixed);
+  ASSERT_FALSE(platform::NamedMutexExists(fixed));
+  EXPECT_TRUE(app::GuardSingleInstance(1));
+  EXPECT_TRUE(platform::NamedMutexExists(fixed));
+  platform::ReleaseNamedMutex(fixed);
+}
+
 }  // namespace

@@ -107,6 +107,42 @@ TEST(ConfigCheck, IntegrityKeysAreOptionalAndAMalformedValueIsNamed) {
   EXPECT_TRUE(Flags(Check(noAddress + "版本二登录器下载exe大小=5\n"), "has no address"));
 }
 
+// Plain http without a hash: anyone on the path can swap the program the
+// start button runs. A warning, not a problem: the launcher reads it fine.
+TEST(ConfigCheck, WarnsOfEachPlainHttpFileWithoutAHash) {
+  const std::string base = CleanText();  // all eight files at http://h/f.bin
+  const std::string hash(64, 'a');
+  auto replaced = [&](std::string_view key, std::string value) {
+    std::string t = base;
+    std::size_t at = t.find(std::string(key) + "=") + key.size() + 1;
+    t.replace(at, t.find('\n', at) - at, value);
+    return t;
+  };
+  struct Row {
+    std::string text;
+    std::size_t warnings;
+    const char* named;  // in one warning; nullptr: in none of them
+  };
+  const Row rows[] = {
+      {base, 8, "\"版本一登录器下载exe\" is fetched over plain http and \"版本一登录器下载exe校验\" is not set"},
+      {replaced("版本一登录器下载exe", "https://h/f.bin"), 7, nullptr},
+      {replaced("版本一登录器下载exe", "HTTP://h/f.bin"), 8, "\"版本一登录器下载exe\""},
+      {base + "版本一登录器下载exe校验=" + hash + "\n", 7, nullptr},
+      {base + "版本一登录器下载exe校验=abc\n", 8, "\"版本一登录器下载exe\""},  // a malformed hash guards nothing
+      {replaced("版本二登录器下载dat", "https://h/f.bin") + "版本二登录器下载dat镜像=https://m/f.bin|http://n/f.bin\n", 8,
+       "\"版本二登录器下载dat镜像[2]\""},
+      {replaced("主页地址编辑框", "http://h/"), 8, "\"版本一登录器下载exe\""},  // a page is no file to run
+  };
+  for (const Row& r : rows) {
+    config::CheckReport report = Check(r.text);
+    EXPECT_EQ(report.warnings.size(), r.warnings) << r.text;
+    bool named = false;
+    for (const std::string& w : report.warnings) named |= w.find(r.named ? r.named : "版本一登录器下载exe\"") != std::string::npos;
+    EXPECT_EQ(named, r.named != nullptr) << r.text;
+  }
+  EXPECT_TRUE(Check(base).problems.empty());
+}
+
 TEST(ConfigCheck, FlagsBareLfShortFilesZeroBytesAndWrongKeys) {
   std::string plain = platform::Utf8ToGbk(CleanText());  // LF only: not what encode makes
   auto enciphered = config::DecipherConfigBytes(std::span(reinterpret_cast<const std::uint8_t*>(plain.data()), plain.size()));
@@ -196,12 +232,18 @@ TEST(ConfigCheck, OperatorTextNamesLineAndColumnOfTheFirstNonGbkCharacter) {
       {"a=b\n版本一=\xF0\x9D\x84\x9E\n", 2, 5},           // 𝄞 after four characters
       {"\xEF\xBB\xBFx\r\nk=\xE1\xBA\x9E\xE1\xBA\x9E", 2, 3},  // BOM and CR LF do not count
       {"k=\xD6\xD0\n\xFF", 2, 1},                            // GBK input with a byte that is not GBK
+      {"\xD2\xBB\xBA\xC5\nk=\xD6\xD0\xFF", 2, 4},                // the same after GBK characters
+      // UTF-8 with a few stray bytes: named in UTF-8, not read as GBK.
+      {"主页地址编辑框=http://h/\nk=ab\xFF\xFE\x81\x30\n", 2, 5},
+      {"版本一=一号\n\n名=\xC0\xAF号\n", 3, 3},                  // an overlong '/'
   };
   for (const Row& r : rows) {
     config::OperatorGbk g = config::OperatorTextToGbk(r.raw);
     EXPECT_EQ(g.line, r.line) << r.raw;
     EXPECT_EQ(g.column, r.column) << r.raw;
   }
+  EXPECT_TRUE(config::OperatorTextToGbk("a=b\nk=ab\xFF\xFE\x81\x30\n中文").notText);
+  EXPECT_FALSE(config::OperatorTextToGbk("a=b\nk=\xF0\x9D\x84\x9E\n").notText);
   EXPECT_EQ(config::OperatorTextToGbk("k=中\n").gbk, "k=\xD6\xD0\n");
   // Notes are left out with their line ends; a '#' inside a value stays.
   EXPECT_EQ(config::OperatorTextToGbk("# 说明\r\nk=中#1\n  \t#a=b\n\n#\nj=2\n# end").gbk, "k=\xD6\xD0#1\n\nj=2\n");

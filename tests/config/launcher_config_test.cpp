@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 #include "config/default_config.h"
@@ -180,21 +181,43 @@ TEST_F(ConfigFile, WrongKeyLeavesEveryFieldEmpty) {
   EXPECT_EQ(cfg.slots[0].displayName, "");
 }
 
-TEST_F(ConfigFile, MessagesWhenMissingOrShort) {
+TEST_F(ConfigFile, MessagesWhenMissingUnreadableOrShort) {
   std::vector<platform::MessageCall> shown;
   platform::SetMessageHook([&](const platform::MessageCall& m) {
     shown.push_back(m);
     return 0;
   });
+  struct Row {
+    const char* what;
+    std::function<bool()> make;
+    const char* message;
+  };
+  const Row rows[] = {
+      {"missing", [] { return true; }, "配置文件不存在！请将 配置文件.dat 放在程序同目录下。"},
+      // There, but no file that can be read: damaged, not missing.
+      {"a folder of that name", [&] { return platform::CreateFolder(path); }, "配置文件为空或损坏！"},
+      {"9 bytes", [&] { return platform::WriteFileBytes(path, std::string(9, 'x')); }, "配置文件为空或损坏！"},
+  };
+  for (const Row& r : rows) {
+    testing_support::TempDir fresh;
+    path = fresh.path() + "\\配置文件.dat";
+    ASSERT_TRUE(r.make()) << r.what;
+    shown.clear();
+    EXPECT_FALSE(config::LoadLauncherConfigFrom(path, cfg)) << r.what;
+    ASSERT_EQ(shown.size(), 1u) << r.what;
+    EXPECT_EQ(shown[0].text, r.message) << r.what;
+    EXPECT_EQ(shown[0].caption, "错误");
+    EXPECT_EQ(shown[0].flags, 0);
+  }
+  EXPECT_EQ(config::kConfigDamagedText, "配置文件为空或损坏！");
   // LoadLauncherConfig reads beside the program; the test binary's folder has
   // no configuration file.
   std::string beside = platform::GetRunDirectory() + "\\配置文件.dat";
   if (!platform::FileExists(beside)) {
+    shown.clear();
     EXPECT_FALSE(config::LoadLauncherConfig(cfg));
     ASSERT_EQ(shown.size(), 1u);
     EXPECT_EQ(shown[0].text, "配置文件不存在！请将 配置文件.dat 放在程序同目录下。");
-    EXPECT_EQ(shown[0].caption, "错误");
-    EXPECT_EQ(shown[0].flags, 0);
   }
   platform::SetMessageHook(nullptr);
 }

@@ -94,12 +94,14 @@ TEST_F(GameStart, MissingProgramFallsBackToInstall) {
   EXPECT_EQ(Main("时钟1").interval, 0);
 }
 
+constexpr const char* kSha256OfMZ = "9b8db510ef42b8ed54a3712636fda55a4f8cfcd5493e20b74ab00cd4f3979f2d";
+
 TEST_F(GameStart, AFileOfAnotherSizeThanConfiguredIsDamagedNotStarted) {
   config["版本二登录器下载exe大小"] = "2";
   config["版本二登录器下载dat大小"] = "5";
   config["版本三登录器下载exe大小"] = "2";
   config["版本四登录器下载exe大小"] = "2";
-  config["版本四登录器下载exe校验"] = std::string(64, 'f');  // the hash is the download's business
+  config["版本四登录器下载exe校验"] = kSha256OfMZ;
   for (const char* v : {"Solen", "Tavor", "Nuvik"}) MakeFolder(Path(v));
   WriteText(Path("Solen\\SolenGame.exe"), "MZ");
   WriteText(Path("Solen\\solen.dat"), "12345");
@@ -138,6 +140,26 @@ TEST_F(GameStart, AFileOfAnotherSizeThanConfiguredIsDamagedNotStarted) {
   ASSERT_TRUE(Click("开始游戏按钮_Nuvik"));
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[1].text, "游戏文件丢失，请重新安装！");
+}
+
+// Another program of the same size put in its place (by another account, or
+// on the way of a plain http download): hashed again, refused.
+TEST_F(GameStart, AProgramWithAnotherHashThanConfiguredIsNotStarted) {
+  config["版本四登录器下载exe校验"] = kSha256OfMZ;
+  MakeFolder(Path("Nuvik"));
+  WriteText(Path("Nuvik\\NuvikGame.exe"), "MZ");
+  ASSERT_TRUE(Start());
+  ASSERT_TRUE(Click("版本四按钮"));
+  ASSERT_TRUE(Click("开始游戏按钮_Nuvik"));
+  ASSERT_EQ(shellOpens.size(), 1u);
+  WriteText(Path("Nuvik\\NuvikGame.exe"), "MX");
+  ASSERT_TRUE(Click("开始游戏按钮_Nuvik"));
+  EXPECT_EQ(shellOpens.size(), 1u);
+  ASSERT_EQ(messages.size(), 1u);
+  EXPECT_EQ(messages[0].text, "游戏文件不完整，请重新安装");
+  EXPECT_EQ(messages[0].caption, "错误");
+  EXPECT_EQ(VisibleStartAndInstall(), std::vector<std::string>{"安装游戏按钮_Nuvik"});
+  EXPECT_FALSE(launcher.versions().IsInstalled(4));
 }
 
 // The log's lines after the timestamp, the file closed first.

@@ -3,8 +3,10 @@
 # not the input under any spelling, not a good output when the input cannot be
 # read or converted, not a read-only output without --force.
 # With PORT_BASE, also probe against the test servers started there.
-# Usage: tarnwick_config_cli.sh TOOL [RUNNER] [PORT_BASE]
-tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; runner="$2"; base="$3"
+# With PLANTED (a folder with bcrypt.dll and winhttp.dll that leave NAME.loaded
+# beside themselves when loaded), also that the tool never loads them.
+# Usage: tarnwick_config_cli.sh TOOL [RUNNER] [PORT_BASE] [PLANTED]
+tool="$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; runner="$2"; base="$3"; planted="$4"
 t=$(mktemp -d); trap 'rm -rf "$t"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
 run() { $runner "$tool" "$@"; }
@@ -81,6 +83,11 @@ same "$t/out.dat" "$t/good.dat" "non-GBK input damaged the output"
 printf 'k=\341\272\236\n' > "$t/eszett.txt"
 expect 2 "capital sharp s"        -- encode "$t/eszett.txt" "$t/new.dat"
 [ -e "$t/new.dat" ] && fail "non-GBK input still wrote an output"
+
+# UTF-8 with a few bytes that are no text: named where they lie in UTF-8.
+printf '主页地址编辑框=http://h/\nk=ab\377\376\201\060\n' > "$t/stray.txt"
+expect 2 "stray bytes in UTF-8"   -- encode "$t/stray.txt" "$t/new.dat"
+grep -q 'line 2, column 5: bytes that are no text' "$t/err.log" || fail "stray bytes: $(cat "$t/err.log")"
 
 # 4 MB that cannot convert, both ways in: refused in well under 20 s.
 head -c 4194304 /dev/zero | tr '\000' '\377' > "$t/junk.txt"
@@ -160,6 +167,41 @@ run check "$t/bad.dat" > "$t/c4.txt"; [ $? -eq 1 ] || fail "check of a malformed
 unix "$t/c4.txt"
 grep -q 'problem: value "xyz" of "版本一登录器下载exe校验" is not a SHA-256' "$t/c4.txt" || fail "malformed hash not named"
 
+# A full file: every key set, the files over plain http; one with its hash.
+esc=$(printf '\033'); bel=$(printf '\007'); h=127.0.0.1:9
+{
+  for k in 主页地址编辑框 LOGO素材地址编辑框 购卡充值地址编辑框 注册账号地址编辑框 客户服务地址编辑框; do echo "$k=https://$h/"; done
+  echo "适龄提示内容编辑框=16+${esc}[2J${esc}]0;owned${bel}"  # a terminal's escapes in the operator's text
+  for n in 一 二 三 四; do
+    echo "版本${n}名称编辑框=v$n"; echo "版本${n}登录器下载exe=http://$h/$n.exe"; echo "版本${n}登录器下载dat=https://$h/$n.dat"
+  done
+  for d in 1 2 3 4; do
+    echo "创建版本文件夹名称编辑框$d=f$d"; echo "版本${d}公告编辑框=https://$h/"; echo "版本${d}背景图编辑框=https://$h/a.png"
+  done
+  echo "版本二登录器下载exe校验=$(printf 'a%.0s' $(seq 64))"
+} > "$t/full.txt"
+run encode "$t/full.txt" "$t/full.dat" || fail "encode full.txt"
+expect 0 "check with warnings only" -- check "$t/full.dat"
+unix "$t/out.log"
+[ "$(grep -c '^warn: ' "$t/out.log")" -eq 3 ] || fail "check: want 3 warnings: $(cat "$t/out.log")"
+for n in 一 三 四; do
+  grep -q "^warn: \"版本${n}登录器下载exe\" is fetched over plain http and \"版本${n}登录器下载exe校验\" is not set" "$t/out.log" \
+    || fail "check: no warning for 版本${n}登录器下载exe"
+done
+# Shown escaped by check and decode, never raw.
+grep -q "$esc" "$t/out.log" && fail "check printed a raw escape"
+grep -qF '适龄提示内容编辑框=16+\x1b[2J\x1b]0;owned\x07' "$t/out.log" || fail "check: escapes not shown: $(grep 适龄 "$t/out.log")"
+run decode "$t/full.dat" > "$t/dec.txt" || fail "decode full.dat"
+grep -q "$esc" "$t/dec.txt" && fail "decode printed a raw escape"
+grep -qF '适龄提示内容编辑框=16+\x1b[2J' "$t/dec.txt" || fail "decode: escapes not shown"
+[ "$(grep -c . "$t/dec.txt")" -eq 31 ] || fail "decode: lines merged or split"
+
+# --timeout: whole seconds from 1 to an hour; no overflow into a small or
+# negative time.
+for bad in 0 3601 4294968 99999999999 -5 5x ''; do
+  expect 2 "--timeout '$bad'" -- probe --timeout "$bad" "$t/full.txt"
+done
+
 if [ -n "$base" ]; then
   http="http://127.0.0.1:$base"; fault="http://127.0.0.1:$((base + 2))"
   small_sha=$(python3 -c 'import array,hashlib; print(hashlib.sha256(array.array("I",range(1250)).tobytes()).hexdigest())')
@@ -221,5 +263,40 @@ CFG
   printf '主页地址编辑框=http://h/\n' > "$t/noaddr.txt"
   expect 1 "probe without addresses" -- probe "$t/noaddr.txt"
   unix "$t/out.log"
+
+  # A server's text reaches the terminal escaped; a body that trickles in
+  # without ever stalling is cut off at 10 time-outs.
+  cat > "$t/probe_hostile.txt" <<CFG
+版本一登录器下载exe=$fault/file?size=5000&type=%1B%5B2J%1B%5B31mEVIL
+版本二登录器下载exe=$fault/file?size=40000000&slow=all&slowrate=65536
+CFG
+  expect 0 "probe of escape sequences" -- probe "$t/probe_hostile.txt"
+  unix "$t/out.log"
+  grep -q "$esc" "$t/out.log" && fail "probe printed a raw escape"
+  row '版本一登录器下载exe' ' 206 .*\\x1b\[2J\\x1b\[31mEVIL .* ok$'
+  start=$(date +%s)
+  expect 1 "probe --full of a trickle" -- probe --full --timeout 1 "$t/probe_hostile.txt"
+  unix "$t/out.log"
+  [ $(( $(date +%s) - start )) -le 16 ] || fail "probe --full of a trickle took $(( $(date +%s) - start )) s"
+  grep -q '^FAIL 版本二登录器下载exe .*timed out after [0-9]* bytes' "$t/out.log" || fail "trickle: $(cat "$t/out.log")"
+fi
+
+# hash and probe load bcrypt and winhttp: a DLL of that name in the folder the
+# tool was downloaded to must not be loaded.
+if [ -n "$planted" ]; then
+  mkdir "$t/dl"
+  cp "$tool" "$planted/bcrypt.dll" "$planted/winhttp.dll" "$t/dl/"
+  dltool="$t/dl/$(basename "$tool")"
+  printf '版本一登录器下载exe=%s/small.bin\n' "http://127.0.0.1:$base" > "$t/dl/p.txt"
+  # Wine would take its own bcrypt and winhttp whatever the search finds;
+  # preferring native ones, it loads the first the search finds, as Windows does.
+  export TARNWICK_DLL_OVERRIDES="bcrypt,winhttp=n,b"
+  (cd "$t/dl" && timeout 20 $runner "$dltool" hash p.txt) > "$t/out.log" 2>&1 || fail "hash beside planted DLLs: $(cat "$t/out.log")"
+  grep -q '^校验=[0-9a-f]\{64\}' "$t/out.log" || fail "hash beside planted DLLs: $(cat "$t/out.log")"
+  (cd "$t/dl" && timeout 20 $runner "$dltool" probe --full p.txt) > "$t/out.log" 2>&1 || fail "probe beside planted DLLs: $(cat "$t/out.log")"
+  unset TARNWICK_DLL_OVERRIDES
+  grep -q '^1 addresses, 0 failed' "$t/out.log" || fail "probe beside planted DLLs: $(cat "$t/out.log")"
+  loaded=$(ls "$t/dl" | grep '\.loaded$')
+  [ -z "$loaded" ] || fail "the tool loaded the planted DLL(s): $loaded"
 fi
 echo "tarnwick-config ok"

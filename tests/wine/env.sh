@@ -2,7 +2,8 @@
 # build folder (once) and the environment every Wine test uses.
 export WINEPREFIX="${TARNWICK_PREFIX:-$TARNWICK_BUILD/wineprefix}"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mshtml=d;winemenubuilder.exe=d"
+# TARNWICK_DLL_OVERRIDES adds overrides of a test's own (a DLL to prefer native).
+export WINEDLLOVERRIDES="${TARNWICK_DLL_OVERRIDES:+$TARNWICK_DLL_OVERRIDES;}mshtml=d;winemenubuilder.exe=d"
 export LANG="${TARNWICK_WINE_LANG:-zh_CN.UTF-8}"
 if [ ! -f "$WINEPREFIX/.tarnwick-ready" ]; then
   mkdir -p "$WINEPREFIX"

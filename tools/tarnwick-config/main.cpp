@@ -34,7 +34,9 @@ int Usage() {
       "  tarnwick-config probe [--full] [--timeout S] DAT|TEXT\n"
       "                                    ask every address, main and spare, for one byte (--full: the\n"
       "                                    whole file, hashed); exit 1 when a player's install would\n"
-      "                                    fail or need a spare\n"
+      "                                    fail or need a spare. --timeout (1 to 3600, default 15):\n"
+      "                                    per address, or with --full per stall, the whole file\n"
+      "                                    within 10 times it\n"
       "  tarnwick-config --version         print the version\n",
       stderr);
   return 2;
@@ -90,8 +92,8 @@ int Encode(const std::string& in, const std::string& out, bool force) {
     text = config::OperatorTextToGbk(View(*raw));
   }  // the raw bytes are not needed past here
   if (text.line != 0) {
-    std::fprintf(stderr, "tarnwick-config: %s: line %zu, column %zu: character has no GBK form; %s not written\n",
-                 in.c_str(), text.line, text.column, out.c_str());
+    std::fprintf(stderr, "tarnwick-config: %s: line %zu, column %zu: %s; %s not written\n", in.c_str(), text.line,
+                 text.column, text.notText ? "bytes that are no text" : "character has no GBK form", out.c_str());
     return 2;
   }
   std::vector<std::uint8_t> dat = config::EncipherGbkText(text.gbk);
@@ -123,6 +125,7 @@ int Decode(const std::string& path) {
     text[w++] = text[i];
   }
   text.resize(w);
+  text = tool::Printable(text, true);
   Print(text);
   if (!text.empty() && text.back() != '\n') Print("\n");
   return 0;
@@ -132,8 +135,10 @@ int Check(const std::string& path) {
   std::optional<platform::Bytes> data = ReadInput(path);
   if (!data) return 2;
   config::CheckReport report = config::CheckConfigBytes(*data);
-  for (const auto& [key, value] : report.values) Print(key + "=" + value + "\n");
-  for (const std::string& p : report.problems) Print("problem: " + p + "\n");
+  // The file's text is the operator's, but a terminal must not act on it.
+  for (const auto& [key, value] : report.values) Print(key + "=" + tool::Printable(value) + "\n");
+  for (const std::string& p : report.problems) Print("problem: " + tool::Printable(p) + "\n");
+  for (const std::string& w : report.warnings) Print("warn: " + tool::Printable(w) + "\n");
   if (report.problems.empty()) Print("ok: no problems found\n");
   return report.problems.empty() ? 0 : 1;
 }
@@ -297,6 +302,9 @@ int Probe(const std::string& path, const tool::ProbeOptions& options) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // hash and probe delay-load bcrypt and winhttp: never from a Downloads
+  // folder the tool was started in.
+  platform::RestrictDllSearch();
   std::vector<std::string> args = platform::CommandLineArgs(argc, argv);
   bool force = false;
   if (args.size() >= 2 && args[1] == "encode") {
@@ -323,9 +331,12 @@ int main(int argc, char** argv) {
       if (args[i] == "--full") {
         options.full = true;
       } else if (args[i] == "--timeout" && i + 1 < args.size()) {
-        int seconds = platform::ToInteger(args[++i]);
-        if (seconds <= 0) return Usage();
-        options.timeoutMs = seconds * 1000;
+        std::optional<int> seconds = tool::ParseTimeoutSeconds(args[++i]);
+        if (!seconds) {
+          std::fprintf(stderr, "tarnwick-config: --timeout takes whole seconds from 1 to %d\n", tool::kMaxTimeoutSeconds);
+          return 2;
+        }
+        options.timeoutMs = *seconds * 1000;
       } else {
         rest.push_back(args[i]);
       }

@@ -10,6 +10,7 @@
 
 #include "platform/http_transport.h"
 #include "platform/sha256.h"
+#include "platform/text_codec.h"
 
 namespace tool {
 namespace {
@@ -158,6 +159,51 @@ std::string Clip(const std::string& s, std::size_t max) {
 
 }  // namespace
 
+std::string Printable(std::string_view text, bool keepLines) {
+  static const char kHex[] = "0123456789abcdef";
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size();) {
+    char32_t cp = 0;
+    std::size_t len = platform::DecodeUtf8At(text, i, cp);
+    if (len == 0) {  // no UTF-8 here
+      auto b = static_cast<unsigned char>(text[i]);
+      out += "\\x";
+      out += kHex[b >> 4];
+      out += kHex[b & 15];
+      ++i;
+      continue;
+    }
+    bool lineBreak = keepLines && (cp == '\n' || cp == '\t');
+    if (!lineBreak && (cp < 0x20 || cp == 0x7F)) {
+      out += cp == '\r' ? "\\r" : cp == '\n' ? "\\n" : cp == '\t' ? "\\t" : "";
+      if (cp != '\r' && cp != '\n' && cp != '\t') {
+        out += "\\x";
+        out += kHex[cp >> 4];
+        out += kHex[cp & 15];
+      }
+    } else if ((cp >= 0x80 && cp <= 0x9F) || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069)) {
+      out += "\\u";
+      for (int shift = 12; shift >= 0; shift -= 4) out += kHex[(cp >> shift) & 15];
+    } else {
+      out.append(text.substr(i, len));
+    }
+    i += len;
+  }
+  return out;
+}
+
+std::optional<int> ParseTimeoutSeconds(std::string_view text) {
+  if (text.empty() || text.size() > 4) return std::nullopt;
+  int n = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    n = n * 10 + (c - '0');
+  }
+  if (n < 1 || n > kMaxTimeoutSeconds) return std::nullopt;
+  return n;
+}
+
 std::vector<ProbeTarget> ProbeTargets(const config::Configuration& cfg) {
   std::vector<ProbeTarget> out;
   // Version 1 to 4, program before data, as the operator reads the file.
@@ -187,8 +233,10 @@ std::vector<ProbeOutcome> RunProbes(const std::vector<ProbeTarget>& targets, con
         if (flight.next >= targets.size()) return;
         i = flight.next++;
         flight.entries[i].transport = http.get();
-        flight.entries[i].deadline =
-            options.full ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(options.timeoutMs);
+        // --full reads the whole body, each read bounded by the stall limit;
+        // the deadline keeps a body that trickles in from holding the tool.
+        int limitMs = options.full ? options.timeoutMs * ProbeOptions::kFullDeadlineFactor : options.timeoutMs;
+        flight.entries[i].deadline = Clock::now() + std::chrono::milliseconds(limitMs);
       }
       Clock::time_point start = Clock::now();
       ProbeOne(targets[i], options, *http, outcomes[i]);
@@ -237,13 +285,14 @@ std::string ProbeReport(const std::vector<ProbeTarget>& targets, const std::vect
     std::string size = (o.announced >= 0 ? std::to_string(o.announced) : std::string("?")) + "/" +
                        (t.size ? std::to_string(*t.size) : std::string("-"));
     if (full && o.received >= 0) size = std::to_string(o.received) + " got/" + (t.size ? std::to_string(*t.size) : "-");
+    // Server text is escaped first: what a clip leaves is plain characters.
     std::vector<std::string> row = {t.key,
-                                    HostOf(t.url),
+                                    Printable(HostOf(t.url)),
                                     o.status ? std::to_string(o.status) : std::string("-"),
                                     size,
                                     o.status == 0 ? "-" : o.ranges ? "yes" : "no",
-                                    o.contentType.empty() ? "-" : Clip(o.contentType, 28),
-                                    Clip(o.tls, 24),
+                                    o.contentType.empty() ? "-" : Clip(Printable(o.contentType), 28),
+                                    Clip(Printable(o.tls), 24),
                                     std::to_string(o.ms) + " ms"};
     if (full) {
       std::string h = "-";
@@ -267,8 +316,9 @@ std::string ProbeReport(const std::vector<ProbeTarget>& targets, const std::vect
   }
   std::size_t failed = 0;
   for (std::size_t i = 0; i < targets.size(); ++i) {
-    for (const std::string& p : outcomes[i].problems) text += "FAIL " + targets[i].key + " (" + targets[i].url + "): " + p + "\n";
-    for (const std::string& w : outcomes[i].warnings) text += "warn " + targets[i].key + " (" + targets[i].url + "): " + w + "\n";
+    std::string where = targets[i].key + " (" + Printable(targets[i].url) + "): ";
+    for (const std::string& p : outcomes[i].problems) text += "FAIL " + where + Printable(p) + "\n";
+    for (const std::string& w : outcomes[i].warnings) text += "warn " + where + Printable(w) + "\n";
     failed += !outcomes[i].problems.empty();
   }
   text += std::to_string(targets.size()) + " addresses, " + std::to_string(failed) + " failed\n";

@@ -4,11 +4,18 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config/launcher_config.h"
 
 namespace tool {
+
+// Text from a server or a configuration as a terminal may show it: control
+// characters (C0, DEL, C1), the bidirectional overrides and bytes that are no
+// UTF-8 written as \r, \n, \t, \xNN or \uNNNN, so that no escape sequence
+// reaches the terminal. keepLines leaves LF and tab as they are.
+std::string Printable(std::string_view text, bool keepLines = false);
 
 struct ProbeTarget {
   std::string key;  // the address key, or key镜像[i] for a spare
@@ -39,7 +46,13 @@ struct ProbeOptions {
   bool full = false;      // download each file whole and hash it
   int timeoutMs = 15000;  // per address: the whole probe, or (full) a stall
   int parallel = 16;
+  // --full: a body that trickles in without ever stalling is cut off after
+  // this many time-outs.
+  static constexpr int kFullDeadlineFactor = 10;
 };
+// --timeout: whole seconds from 1 to an hour; nothing otherwise.
+inline constexpr int kMaxTimeoutSeconds = 3600;
+std::optional<int> ParseTimeoutSeconds(std::string_view text);
 
 std::vector<ProbeOutcome> RunProbes(const std::vector<ProbeTarget>& targets, const ProbeOptions& options);
 

@@ -1,0 +1,17 @@
+/* A DLL planted beside a program under test: on load it leaves NAME.loaded
+   (its own file name) beside itself, so the test sees that it ran. */
+#include <windows.h>
+
+BOOL WINAPI DllMain(HINSTANCE self, DWORD reason, LPVOID reserved) {
+  (void)reserved;
+  if (reason == DLL_PROCESS_ATTACH) {
+    wchar_t path[MAX_PATH + 8];
+    DWORD n = GetModuleFileNameW(self, path, MAX_PATH);
+    if (n > 0 && n < MAX_PATH) {
+      lstrcpyW(path + n, L".loaded");
+      HANDLE f = CreateFileW(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+      if (f != INVALID_HANDLE_VALUE) CloseHandle(f);
+    }
+  }
+  return TRUE;
+}
