@@ -187,6 +187,16 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
                                 "\" is refused by the launcher: the version can never be installed");
     }
   }
+  for (const auto& [name, value] : report.values) {
+    const ConfigKey* key = FindKey(name);
+    bool page = key && (key->slotField == &VersionSlot::announcement || key->launcherField == &LauncherConfig::homePageUrl ||
+                        key->launcherField == &LauncherConfig::topUpUrl ||
+                        key->launcherField == &LauncherConfig::registerUrl ||
+                        key->launcherField == &LauncherConfig::customerServiceUrl);
+    if (page && platform::WithWebScheme(value) != value)
+      report.warnings.push_back("\"" + name + "\" is \"" + value + "\" without a scheme; the launcher opens " +
+                                platform::WithWebScheme(value));
+  }
   CheckIntegrityKeys(text, seen, report);
   return report;
 }

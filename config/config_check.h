@@ -14,6 +14,9 @@ struct CheckReport {
   std::vector<std::pair<std::string, std::string>> values;
   // One line per problem; empty when the file is clean.
   std::vector<std::string> problems;
+  // What the launcher reads as meant but the operator may want to write
+  // otherwise; no reason to fail the check.
+  std::vector<std::string> warnings;
 };
 
 CheckReport CheckConfigBytes(std::span<const std::uint8_t> data);

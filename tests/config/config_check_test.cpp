@@ -47,6 +47,21 @@ TEST(ConfigCheck, FlagsEachSilentMisreading) {
   EXPECT_TRUE(Flags(Check(noName), "no file name after its last"));
 }
 
+TEST(ConfigCheck, WarnsOfPagesWithoutAScheme) {
+  for (const char* key : {"主页地址编辑框", "购卡充值地址编辑框", "注册账号地址编辑框", "客户服务地址编辑框", "版本3公告编辑框"}) {
+    std::string text = CleanText();
+    std::string line = std::string(key) + "=v\n";
+    text.replace(text.find(line), line.size(), std::string(key) + "=www.good.com/x\n");
+    auto r = Check(text);
+    EXPECT_TRUE(r.problems.empty()) << key;
+    ASSERT_EQ(r.warnings.size(), 1u) << key;
+    EXPECT_NE(r.warnings[0].find(std::string(key) + "\" is \"www.good.com/x\" without a scheme; the launcher opens "
+                                 "http://www.good.com/x"),
+              std::string::npos)
+        << r.warnings[0];
+  }
+}
+
 TEST(ConfigCheck, DownloadConnectionsKeyIsOptionalAndChecked) {
   const std::string base = CleanText();
   EXPECT_TRUE(Check(base).problems.empty());  // absent: no "missing key"

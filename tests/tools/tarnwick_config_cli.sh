@@ -160,6 +160,15 @@ run check "$t/bad.dat" > "$t/c4.txt"; [ $? -eq 1 ] || fail "check of a malformed
 unix "$t/c4.txt"
 grep -q 'problem: value "xyz" of "版本一登录器下载exe校验" is not a SHA-256' "$t/c4.txt" || fail "malformed hash not named"
 
+# A page address without a scheme is a warning (the launcher opens it as http://), not a failure.
+src="$(dirname "$0")/../../config/default_config.txt"
+sed 's|^客户服务地址编辑框=.*|客户服务地址编辑框=kefu.example.com/chat|' "$src" > "$t/bare.txt"
+run encode "$t/bare.txt" "$t/bare.dat" || fail "encode bare.txt"
+run check "$t/bare.dat" > "$t/c5.txt"; [ $? -eq 0 ] || fail "a page without a scheme must not fail the check"
+unix "$t/c5.txt"
+grep -q '^warn: "客户服务地址编辑框" is "kefu.example.com/chat" without a scheme; the launcher opens http://kefu.example.com/chat$' \
+  "$t/c5.txt" || fail "a page without a scheme is not named"
+
 if [ -n "$base" ]; then
   http="http://127.0.0.1:$base"; fault="http://127.0.0.1:$((base + 2))"
   small_sha=$(python3 -c 'import array,hashlib; print(hashlib.sha256(array.array("I",range(1250)).tobytes()).hexdigest())')

@@ -134,6 +134,7 @@ int Check(const std::string& path) {
   config::CheckReport report = config::CheckConfigBytes(*data);
   for (const auto& [key, value] : report.values) Print(key + "=" + value + "\n");
   for (const std::string& p : report.problems) Print("problem: " + p + "\n");
+  for (const std::string& w : report.warnings) Print("warn: " + w + "\n");
   if (report.problems.empty()) Print("ok: no problems found\n");
   return report.problems.empty() ? 0 : 1;
 }
