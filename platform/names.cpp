@@ -90,8 +90,8 @@ bool ValidRecipients(std::string_view to) {
     std::size_t comma = to.find(',', from);
     std::string_view one = to.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from);
     std::size_t at = one.find('@');
-    if (at == std::string_view::npos || at == 0 || at + 1 == one.size() || one.find('@', at + 1) != std::string_view::npos)
-      return false;
+    if (at == std::string_view::npos || at == 0 || at + 1 == one.size()) return false;
+    if (one.find('@', at + 1) != std::string_view::npos) return false;
     for (char c : one) {
       auto u = static_cast<unsigned char>(c);
       if (!(u >= 0x80 || IsDigit(c) || IsLetter(c) || c == '.' || c == '-' || c == '_' || c == '+' || c == '@'))

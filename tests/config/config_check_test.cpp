@@ -48,7 +48,8 @@ TEST(ConfigCheck, FlagsEachSilentMisreading) {
 }
 
 TEST(ConfigCheck, WarnsOfPagesWithoutAScheme) {
-  for (const char* key : {"主页地址编辑框", "购卡充值地址编辑框", "注册账号地址编辑框", "客户服务地址编辑框", "版本3公告编辑框"}) {
+  for (const char* key :
+       {"主页地址编辑框", "购卡充值地址编辑框", "注册账号地址编辑框", "客户服务地址编辑框", "版本3公告编辑框"}) {
     std::string text = CleanText();
     std::string line = std::string(key) + "=v\n";
     text.replace(text.find(line), line.size(), std::string(key) + "=www.good.com/x\n");
