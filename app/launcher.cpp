@@ -143,7 +143,7 @@ void Launcher::SelectVersion(const std::string& name, const std::string& backgro
   // Any picture still on its way belongs to an earlier selection.
   ++backgroundSequence_;
   if (!backgroundUrl.empty()) FetchPicture(backgroundUrl, true);
-  ui_.LoadWebPage(kMain, ui::kAnnouncement, announcementUrl);
+  ui_.LoadWebPage(kMain, ui::kAnnouncement, platform::WithWebScheme(announcementUrl));
 }
 
 void Launcher::FetchPicture(const std::string& url, bool background) {
@@ -176,10 +176,10 @@ void Launcher::OpenOperatorPage(const std::string& url, bool registration) {
     if (registration) platform::ShowMessage("请在游戏内注册账号！", platform::kMbOk, "提示");
     return;
   }
-  // The configuration names web pages; anything that would run or open a
-  // local file is not handed to the shell.
-  if (!platform::IsWebAddress(url) && !platform::IsMailAddress(url)) return;
-  platform::ShellOpen(url, "", platform::kShowNormal);
+  // The configuration names web pages, some written without "http://";
+  // anything else (a local file, another program's scheme) the shell's rule
+  // refuses.
+  (void)platform::OpenInBrowser(platform::WithWebScheme(url));
 }
 
 void Launcher::OpenGameSettings() {

@@ -248,6 +248,17 @@ CheckReport CheckConfigBytes(std::span<const std::uint8_t> data) {
                                 "\" is refused by the launcher: the version can never be installed");
     }
   }
+  // Pages the launcher shows or opens: one without a scheme opens as http://.
+  using LC = LauncherConfig;
+  for (const auto& [name, value] : report.values) {
+    const ConfigKey* key = FindKey(name);
+    auto field = key ? key->launcherField : nullptr;
+    bool page = key && (key->slotField == &VersionSlot::announcement || field == &LC::homePageUrl ||
+                        field == &LC::topUpUrl || field == &LC::registerUrl || field == &LC::customerServiceUrl);
+    if (page && platform::WithWebScheme(value) != value)
+      report.warnings.push_back("\"" + name + "\" is \"" + value + "\" without a scheme; the launcher opens " +
+                                platform::WithWebScheme(value));
+  }
   CheckIntegrityKeys(text, seen, report);
   WarnUnguardedHttp(text, report);
   return report;

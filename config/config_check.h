@@ -14,8 +14,9 @@ struct CheckReport {
   std::vector<std::pair<std::string, std::string>> values;
   // One line per problem; empty when the file is clean.
   std::vector<std::string> problems;
-  // What works but lets others harm the players (a file fetched over plain
-  // http that no hash guards).
+  // What works but the operator may want otherwise: a file fetched over
+  // plain http that no hash guards, an address read as meant without its
+  // scheme. No reason to fail the check.
   std::vector<std::string> warnings;
 };
 

@@ -67,6 +67,10 @@ std::string SystemErrorText(std::uint32_t code);
 // Asks the shell to open a file or address. Returns the shell's result
 // (greater than 32 on success).
 int ShellOpen(const std::string& file, const std::string& directory, int mode);
+// Hands a web or mail address to the player's default programs as
+// ShellAddress (platform/names.h) makes it, and logs it without query or
+// user info. False when the rule refuses it or the shell fails.
+bool OpenInBrowser(std::string_view address);
 
 // Drive type of "X:\" as GetDriveType reports it (3 = fixed).
 int GetDriveType(char letter);

@@ -1,6 +1,7 @@
 #include "platform/system_hooks.h"
 
 #include "platform/log.h"
+#include "platform/names.h"
 
 #include <mutex>
 #include <vector>
@@ -22,6 +23,16 @@ void SetMessageHook(std::function<int(const MessageCall&)> hook) {
 void SetShellHook(std::function<int(const ShellCall&)> hook) {
   std::lock_guard lock(g_hookMutex);
   g_shellHook = std::move(hook);
+}
+
+bool OpenInBrowser(std::string_view address) {
+  std::optional<std::string> shell = ShellAddress(address);
+  if (!shell) {
+    Log("Refused to open " + AddressForLog(address));
+    return false;
+  }
+  Log("Opens " + AddressForLog(*shell));
+  return ShellOpen(*shell, "", kShowNormal) > 32;
 }
 
 void LogMessageBox(std::string_view text, std::string_view caption) {

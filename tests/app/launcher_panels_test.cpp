@@ -159,7 +159,9 @@ TEST_F(Panels, DuplicateNamesFollowTheLookupOrders) {
 TEST_F(Panels, WebPageButtons) {
   config["注册账号地址编辑框"] = "";
   config["主页地址编辑框"] = "";
+  config["版本1公告编辑框"] = "127.0.0.1:9/news/1.html";  // written without its scheme
   ASSERT_TRUE(Start());
+  EXPECT_EQ(Main("浏览框Ex1").address, "http://127.0.0.1:9/news/1.html");
   ASSERT_TRUE(Click("网站主页图片按钮"));
   EXPECT_TRUE(shellOpens.empty());
   EXPECT_TRUE(messages.empty());
@@ -180,7 +182,10 @@ TEST_F(Panels, WebPageButtons) {
 TEST_F(Panels, LocalPathsFromTheConfigurationAreNeverOpened) {
   for (const char* bad : {"C:\\Windows\\system32\\calc.exe", "file:///C:/Windows/system32/calc.exe",
                           "FILE://server/share/x.exe", "\\\\server\\share\\setup.exe", "..\\game\\x.exe", "C://x",
-                          " http://a/", "notes.txt", "mailto:", "mailto:\\\\server\\x.exe", "mailto:nobody"}) {
+                          " http://a/", "notes", "mailto:", "mailto:\\\\server\\x.exe", "mailto:nobody",
+                          // other programs' schemes: only web pages and mail reach the shell
+                          "ms-msdt://id PCWDiagnostic", "search-ms://query=x", "ms-appinstaller://?source=x",
+                          "tencent://message/?uin=1", "steam://run/1", "ms-settings://x"}) {
     shellOpens.clear();
     launcher.OpenOperatorPage(bad, false);
     EXPECT_TRUE(shellOpens.empty()) << bad;
@@ -188,11 +193,20 @@ TEST_F(Panels, LocalPathsFromTheConfigurationAreNeverOpened) {
     EXPECT_TRUE(shellOpens.empty()) << bad;
   }
   EXPECT_TRUE(messages.empty());
-  for (const char* good : {"http://a.example/x?y=1", "HTTPS://a.example/", "tencent://message/?uin=1",
-                           "steam://run/1", "ms-settings://x", "mailto:kefu@example.com", "MAILTO:a@b?subject=x"}) {
+  // What the shell gets: escaped, a mail's extra fields dropped, a bare
+  // host name as a web page.
+  struct Row {
+    const char* configured;
+    const char* opened;
+  };
+  for (const Row& r : {Row{"HTTPS://a.example/", "https://a.example/"},
+                       Row{"https://a.example/a b\"^|", "https://a.example/a%20b%22%5E%7C"},
+                       Row{"MAILTO:a@b?subject=x&attach=/home/a/key.pem", "mailto:a@b?subject=x"},
+                       Row{"www.example.com", "http://www.example.com"},
+                       Row{"pay.example.com/card", "http://pay.example.com/card"}}) {
     shellOpens.clear();
-    launcher.OpenOperatorPage(good, false);
-    EXPECT_EQ(shellOpens.size(), 1u) << good;
+    launcher.OpenOperatorPage(r.configured, false);
+    EXPECT_EQ(shellOpens.empty() ? "(nothing)" : shellOpens[0].file, r.opened) << r.configured;
   }
   EXPECT_FALSE(platform::IsWebAddress("http://"));
   EXPECT_FALSE(platform::IsWebAddress("http://a\r\nb"));

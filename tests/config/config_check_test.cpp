@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 
 #include "config/launcher_config.h"
@@ -45,6 +46,25 @@ TEST(ConfigCheck, FlagsEachSilentMisreading) {
   std::string noName = base;
   noName.replace(noName.find("http://h/f.bin"), 14, "http://h/dir/");
   EXPECT_TRUE(Flags(Check(noName), "no file name after its last"));
+}
+
+TEST(ConfigCheck, WarnsOfPagesWithoutAScheme) {
+  auto warns = [](const config::CheckReport& r, const std::string& needle) {
+    return std::any_of(r.warnings.begin(), r.warnings.end(),
+                       [&](const std::string& w) { return w.find(needle) != std::string::npos; });
+  };
+  EXPECT_FALSE(warns(Check(CleanText()), "without a scheme"));
+  for (const char* key :
+       {"主页地址编辑框", "购卡充值地址编辑框", "注册账号地址编辑框", "客户服务地址编辑框", "版本3公告编辑框"}) {
+    std::string text = CleanText();
+    std::string line = std::string(key) + "=v\n";
+    text.replace(text.find(line), line.size(), std::string(key) + "=www.good.com/x\n");
+    auto r = Check(text);
+    EXPECT_TRUE(r.problems.empty()) << key;
+    EXPECT_TRUE(warns(r, std::string(key) + "\" is \"www.good.com/x\" without a scheme; the launcher opens "
+                                             "http://www.good.com/x"))
+        << key;
+  }
 }
 
 TEST(ConfigCheck, DownloadConnectionsKeyIsOptionalAndChecked) {

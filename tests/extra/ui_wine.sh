@@ -191,11 +191,13 @@ APP_PID=""
 
 echo "== announcement link without a browser"
 # No browser engine here: the panel shows the address as a link. A click
-# opens web addresses only; a path, file: or UNC address never reaches the
-# shell. The hover look shows the pointer is on the link before each click.
+# opens web addresses only; a path, file: or UNC address, or another
+# program's scheme, never reaches the shell. The hover look shows the
+# pointer is on the link before each click.
 link_look() { import -window root -crop 300x24+306+343 +repage rgb:- 2>/dev/null | md5sum | cut -d' ' -f1; }
 for row in 'https://www.example.com/notice/index.html|opened' 'C:\windows\win.ini|refused' \
-    'file:///C:/windows/win.ini|refused' '\\server\share\notice.html|refused'; do
+    'file:///C:/windows/win.ini|refused' '\\server\share\notice.html|refused' \
+    'search-ms://query=x|refused'; do
   addr="${row%|*}"; want="${row##*|}"
   : > "$LOG"
   ( cd "$WORK" && exec wine "$EXE" "$LOG" --address "$addr" --log-shell ) >/dev/null 2>&1 &

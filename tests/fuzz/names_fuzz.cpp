@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -55,6 +56,18 @@ void CheckAddress(std::string_view url) {
   if (url.size() > 1 && url[1] == ':') std::abort();  // a drive, not a scheme
 }
 
+// Whatever the shell gets is a web or mail address with nothing a command
+// line reads as syntax, and passing it through the rule again changes nothing.
+void CheckShellAddress(std::string_view address) {
+  std::optional<std::string> shell = platform::ShellAddress(address);
+  if (!shell) return;
+  if (!StartsNoCase(*shell, "http://") && !StartsNoCase(*shell, "https://") && !StartsNoCase(*shell, "mailto:"))
+    std::abort();
+  for (unsigned char c : *shell)
+    if (c < 0x21 || c == 0x7F || c == '"' || c == '<' || c == '>' || c == '^' || c == '|' || c == '`') std::abort();
+  if (platform::ShellAddress(*shell) != shell) std::abort();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -64,6 +77,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   CheckAddress(s);
   // The same bytes behind a scheme, to reach deeper into the address check.
   CheckAddress("FiLe://" + s);
+  CheckShellAddress(s);
+  CheckShellAddress("http://a.example/" + s);
+  CheckShellAddress("mailto:a@b.example?" + s);
+  CheckShellAddress(platform::WithWebScheme(s));
   if (platform::IsWebAddress("FiLe://" + s) || platform::IsWebAddress("file:///" + s)) std::abort();
   return 0;
 }

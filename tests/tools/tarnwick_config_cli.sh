@@ -202,6 +202,15 @@ for bad in 0 3601 4294968 99999999999 -5 5x ''; do
   expect 2 "--timeout '$bad'" -- probe --timeout "$bad" "$t/full.txt"
 done
 
+# A page address without a scheme is a warning (the launcher opens it as http://), not a failure.
+src="$(dirname "$0")/../../config/default_config.txt"
+sed 's|^客户服务地址编辑框=.*|客户服务地址编辑框=kefu.example.com/chat|' "$src" > "$t/bare.txt"
+run encode "$t/bare.txt" "$t/bare.dat" || fail "encode bare.txt"
+run check "$t/bare.dat" > "$t/c5.txt"; [ $? -eq 0 ] || fail "a page without a scheme must not fail the check"
+unix "$t/c5.txt"
+grep -q '^warn: "客户服务地址编辑框" is "kefu.example.com/chat" without a scheme; the launcher opens http://kefu.example.com/chat$' \
+  "$t/c5.txt" || fail "a page without a scheme is not named"
+
 if [ -n "$base" ]; then
   http="http://127.0.0.1:$base"; fault="http://127.0.0.1:$((base + 2))"
   small_sha=$(python3 -c 'import array,hashlib; print(hashlib.sha256(array.array("I",range(1250)).tobytes()).hexdigest())')

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "support/download_support.h"
 #include "ui/navigation.h"
 
 namespace {
@@ -90,6 +91,11 @@ TEST(NavigationPolicy, HostileAndOrdinaryAddresses) {
       {"mailto:", R},
       {"mailto:\\\\server\\x", R},
       {"notice.html", R},
+      // mail the shell would get with quotes, blanks or escapes in its recipient
+      {"mailto:a b@good.com", R},
+      {"mailto:\"a\"@good.com", R},
+      {"mailto:%22a%22@good.com", R},
+      {"mailto:x@good.com%0Abcc:y@evil.com", R},
   };
   for (const Case& c : cases)
     EXPECT_EQ(ui::DecideNavigation(c.address, kPanel), c.want) << c.address;
@@ -112,6 +118,40 @@ TEST(NavigationPolicy, APanelWithoutAWebAddressKeepsNothing) {
   for (const char* panel : {"", "file:///C:/news.html", "\\\\server\\news.html", "http://", "http://a@b/"}) {
     EXPECT_EQ(ui::DecideNavigation("http://b/", panel), B) << panel;
     EXPECT_EQ(ui::DecideNavigation(panel, panel), R) << panel;
+  }
+}
+
+// Steps on the injected clock: how long since the last step, whether the
+// player clicked, whether a new page started, and whether an open may go.
+TEST(NavigationPolicy, ShellOpensArePaced) {
+  struct Step {
+    std::uint32_t afterMs;
+    bool clicked, newPage, allowed;
+  };
+  const Step steps[] = {
+      {0, false, false, true},      // a page may send one away without a click
+      {10, false, false, false},    // but not a second within a second
+      {500, true, false, false},    // not even with a click
+      {490, true, false, true},     // a second later, yes
+      {1000, false, false, true},   // second and
+      {1000, false, false, true},   // third without a click on this page
+      {1000, false, false, false},  // a fourth is one too many
+      {5000, false, false, false},  // however long it waits
+      {1000, true, false, true},    // a click still opens
+      {1000, true, false, true},    // and clicks do not run out
+      {1000, false, true, true},    // a new page starts afresh
+  };
+  testing_support::ManualClock clock;
+  clock.Set(0xFFFFFF00u);  // across the counter's wrap
+  ui::ShellThrottle throttle(clock);
+  std::uint32_t now = clock.TickCount();
+  int n = 0;
+  for (const Step& s : steps) {
+    now += s.afterMs;
+    clock.Set(now);
+    if (s.newPage) throttle.NewPage();
+    EXPECT_EQ(throttle.Allow(s.clicked), s.allowed) << "step " << n;
+    ++n;
   }
 }
 

@@ -2,6 +2,8 @@
 #include <docobj.h>
 #include <exdispid.h>
 #include <mshtmhst.h>
+#include <shobjidl.h>
+#include <urlmon.h>
 
 #include <gtest/gtest.h>
 
@@ -13,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/download_support.h"
 #include "ui/win32/artwork.h"
 #include "ui/win32/browser_host.h"
 #include "ui/win32/gdip.h"
@@ -209,8 +212,12 @@ class BrowserSinkTest : public ::testing::Test {
     a.failed = [this] { log += "failed;"; };
     a.openInBrowser = [this](const std::string& url) { log += "browser " + url + ";"; };
     a.loadInPanel = [this](const std::string& url) { log += "panel " + url + ";"; };
+    a.clicked = [this] { return clicked; };
+    a.clock = &clock;
     sink = ui::win32::CreateBrowserSink(top.get(), std::move(a));
   }
+  // Past the one-a-second pace of shell opens.
+  void Later() { clock.Set(clock.TickCount() + 1000); }
   static VARIANT Ref(VARIANT* v) {
     VARIANT r;
     ::VariantInit(&r);
@@ -218,11 +225,11 @@ class BrowserSinkTest : public ::testing::Test {
     r.pvarVal = v;
     return r;
   }
-  VARIANT Str(const wchar_t* s) {
+  VARIANT Str(std::wstring_view s) {
     VARIANT v;
     ::VariantInit(&v);
     v.vt = VT_BSTR;
-    v.bstrVal = ::SysAllocString(s);
+    v.bstrVal = ::SysAllocStringLen(s.data(), static_cast<UINT>(s.size()));
     strings.push_back(v.bstrVal);
     return v;
   }
@@ -246,7 +253,7 @@ class BrowserSinkTest : public ::testing::Test {
     return v;
   }
   // BeforeNavigate2(frame, url, flags, target, post data, headers, cancel).
-  bool BeforeNavigate(IDispatch* f, const wchar_t* url, const wchar_t* target = L"") {
+  bool BeforeNavigate(IDispatch* f, std::wstring_view url, const wchar_t* target = L"") {
     VARIANT u = Str(url), t = Str(target), empty;
     ::VariantInit(&empty);
     Raise(DISPID_BEFORENAVIGATE2, {Cancel(), Ref(&empty), Ref(&empty), Ref(&t), Ref(&empty), Ref(&u), Frame(f)});
@@ -256,6 +263,8 @@ class BrowserSinkTest : public ::testing::Test {
     for (BSTR b : strings) ::SysFreeString(b);
   }
   ComPtr<IDispatch> top, frame, sink;
+  testing_support::ManualClock clock;
+  bool clicked = false;
   std::string log;
   VARIANT_BOOL cancel = VARIANT_FALSE;
   std::vector<BSTR> strings;
@@ -276,6 +285,7 @@ TEST_F(BrowserSinkTest, BeforeNavigateAppliesThePolicy) {
   // A frame of the page showing another site is part of the page; script
   // aimed at another frame is not.
   EXPECT_FALSE(BeforeNavigate(frame.get(), L"https://video.other.com/embed/1"));
+  Later();
   EXPECT_TRUE(BeforeNavigate(frame.get(), L"javascript:steal()", L"_top"));
   EXPECT_TRUE(BeforeNavigate(top.get(), L"javascript:steal()", L"ads"));
   EXPECT_FALSE(BeforeNavigate(top.get(), L"javascript:show(1)", L"_self"));
@@ -286,10 +296,12 @@ TEST_F(BrowserSinkTest, BeforeNavigateAppliesThePolicy) {
 
 TEST_F(BrowserSinkTest, NewWindowsNeverOpen) {
   // NewWindow3(&frame, cancel, flags, url context, url).
-  auto newWindow = [&](const wchar_t* url) {
+  auto newWindow = [&](const wchar_t* url, LONG flag = NWMF_USERINITED) {
     VARIANT flags;
     ::VariantInit(&flags);
     flags.vt = VT_I4;
+    flags.lVal = flag;
+    Later();
     Raise(DISPID_NEWWINDOW3, {Str(url), Str(L"http://news.good.com/notice.html"), flags, Cancel(), Frame(nullptr)});
     return cancel == VARIANT_TRUE;
   };
@@ -299,6 +311,47 @@ TEST_F(BrowserSinkTest, NewWindowsNeverOpen) {
   EXPECT_TRUE(newWindow(L"about:blank"));
   EXPECT_TRUE(newWindow(L"file:///C:/x"));
   EXPECT_EQ(log, "panel http://news.good.com/more.html;browser http://other.com/;");
+  // Script on its own, a page being left, or a frame's popup: no gesture.
+  log.clear();
+  for (LONG flag : {0L, static_cast<LONG>(NWMF_FIRST), static_cast<LONG>(NWMF_USERINITED | NWMF_UNLOADING)}) {
+    EXPECT_TRUE(newWindow(L"http://news.good.com/more.html", flag)) << flag;
+    EXPECT_TRUE(newWindow(L"http://other.com/", flag)) << flag;
+  }
+  EXPECT_EQ(log, "");
+}
+
+TEST_F(BrowserSinkTest, NoDownloadPromptAndNoShellFlood) {
+  // FileDownload(active document, cancel): a page shows; a file is refused.
+  auto download = [&](VARIANT_BOOL activeDocument) {
+    VARIANT active;
+    ::VariantInit(&active);
+    active.vt = VT_BOOL;
+    active.boolVal = activeDocument;
+    Raise(DISPID_FILEDOWNLOAD, {Cancel(), active});
+    return cancel == VARIANT_TRUE;
+  };
+  EXPECT_TRUE(download(VARIANT_FALSE));
+  EXPECT_FALSE(download(VARIANT_TRUE));
+
+  // A BSTR is judged whole: cut at its NUL this would be the panel's own page.
+  EXPECT_TRUE(BeforeNavigate(top.get(), std::wstring(L"http://news.good.com/a") + L'\0' + L"\\\\evil\\x"));
+  EXPECT_EQ(log, "");
+
+  // Once the page has shown, it may send the player away a few times, one
+  // a second; clicks always may.
+  Raise(DISPID_DOCUMENTCOMPLETE, {Str(L"http://news.good.com/notice.html"), Frame(top.get())});
+  log.clear();
+  EXPECT_TRUE(BeforeNavigate(top.get(), L"http://a.other.com/"));
+  EXPECT_TRUE(BeforeNavigate(top.get(), L"http://b.other.com/"));  // within the second
+  for (const wchar_t* url : {L"http://c.other.com/", L"http://d.other.com/", L"http://e.other.com/"}) {
+    Later();
+    EXPECT_TRUE(BeforeNavigate(top.get(), url));
+  }
+  clicked = true;
+  Later();
+  EXPECT_TRUE(BeforeNavigate(top.get(), L"http://f.other.com/"));
+  EXPECT_EQ(log, "browser http://a.other.com/;browser http://c.other.com/;browser http://d.other.com/;"
+                 "browser http://f.other.com/;");
 }
 
 TEST_F(BrowserSinkTest, ErrorsAreCancelledAndOnlyThePanelsOwnCount) {
@@ -334,13 +387,42 @@ TEST_F(BrowserSinkTest, ErrorsAreCancelledAndOnlyThePanelsOwnCount) {
   EXPECT_EQ(log, "");
   EXPECT_TRUE(BeforeNavigate(frame.get(), L"https://www.good.com/", L"_top"));
   complete(top.get(), L"https://www.good.com/notice.html");
+  Later();
   EXPECT_TRUE(BeforeNavigate(top.get(), L"https://www.good.com/notice.html"));
   EXPECT_EQ(log, "browser https://www.good.com/;loaded;browser https://www.good.com/notice.html;");
+  // Once a frame of the page loads, its script may be what sends the panel
+  // elsewhere: the load's own exception ends there.
+  log.clear();
+  Later();
+  EXPECT_FALSE(BeforeNavigate(top.get(), L"http://news.good.com/notice.html"));
+  EXPECT_FALSE(BeforeNavigate(frame.get(), L"https://ads.other.com/frame.html"));
+  EXPECT_TRUE(BeforeNavigate(top.get(), L"https://evil.other.com/"));
+  EXPECT_EQ(log, "browser https://evil.other.com/;");
   log = "loaded;";
   // Short or odd argument lists are ignored, never read past.
   Raise(DISPID_BEFORENAVIGATE2, {Cancel()});
   Raise(DISPID_NAVIGATEERROR, {});
   EXPECT_EQ(log, "loaded;");
+}
+
+TEST(BrowserHost, EngineSafetySwitchesAreSetForTheProcess) {
+  ASSERT_TRUE(ui::win32::SetEngineFeatureControls());
+  HMODULE urlmon = ::GetModuleHandleW(L"urlmon.dll");
+  ASSERT_NE(urlmon, nullptr);
+  using IsEnabledFn = HRESULT(WINAPI*)(INTERNETFEATURELIST, DWORD);
+  auto isEnabled = reinterpret_cast<IsEnabledFn>(
+      reinterpret_cast<void*>(::GetProcAddress(urlmon, "CoInternetIsFeatureEnabled")));
+  ASSERT_NE(isEnabled, nullptr);
+  for (INTERNETFEATURELIST f : {FEATURE_RESTRICT_FILEDOWNLOAD, FEATURE_RESTRICT_ACTIVEXINSTALL, FEATURE_ZONE_ELEVATION,
+                                FEATURE_WEBOC_POPUPMANAGEMENT})
+    EXPECT_EQ(isEnabled(f, GET_FEATURE_FROM_PROCESS), S_OK) << f;
+  // Per process only: nothing written where other programs would read it.
+  HKEY key = nullptr;
+  EXPECT_NE(::RegOpenKeyExW(HKEY_CURRENT_USER,
+                            L"Software\\Microsoft\\Internet Explorer\\Main\\FeatureControl\\FEATURE_RESTRICT_FILEDOWNLOAD",
+                            0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  if (key) ::RegCloseKey(key);
 }
 
 TEST(BrowserHost, DocumentModeValueUnderTheUserForThisExe) {

@@ -4,12 +4,16 @@
 #include <exdisp.h>
 #include <exdispid.h>
 #include <mshtmhst.h>
+#include <shobjidl.h>
+#include <urlmon.h>
 
 #include <deque>
+#include <optional>
 #include <string_view>
 
 #include "platform/log.h"
 #include "platform/names.h"
+#include "platform/win32/system_library.h"
 #include "platform/win32/unique_handle.h"
 #include "platform/win32/wide.h"
 #include "ui/navigation.h"
@@ -186,15 +190,32 @@ class Site final : public IOleClientSite,
   ULONG refs_ = 1;
 };
 
+// The whole of a BSTR, embedded NULs included: cut at the first one, an
+// address would be judged by less than the engine goes to.
+std::string BstrText(BSTR b) { return b ? Narrow(std::wstring_view(b, ::SysStringLen(b))) : std::string(); }
+
 // The string an event argument holds, by value or by reference.
 std::string StringArg(const VARIANT& v) {
-  if (v.vt == VT_BSTR) return v.bstrVal ? Narrow(v.bstrVal) : std::string();
-  if (v.vt == (VT_BYREF | VT_BSTR)) return v.pbstrVal && *v.pbstrVal ? Narrow(*v.pbstrVal) : std::string();
+  if (v.vt == VT_BSTR) return BstrText(v.bstrVal);
+  if (v.vt == (VT_BYREF | VT_BSTR)) return v.pbstrVal ? BstrText(*v.pbstrVal) : std::string();
   if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal) return StringArg(*v.pvarVal);
   return {};
 }
 
 VARIANT_BOOL* CancelArg(const VARIANT& v) { return v.vt == (VT_BYREF | VT_BOOL) ? v.pboolVal : nullptr; }
+
+std::optional<long> LongArg(const VARIANT& v) {
+  if (v.vt == VT_I4 || v.vt == VT_UI4 || v.vt == VT_INT || v.vt == VT_UINT) return v.lVal;
+  if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal) return LongArg(*v.pvarVal);
+  return std::nullopt;
+}
+
+std::optional<bool> BoolArg(const VARIANT& v) {
+  if (v.vt == VT_BOOL) return v.boolVal != VARIANT_FALSE;
+  if (v.vt == (VT_BYREF | VT_BOOL) && v.pboolVal) return *v.pboolVal != VARIANT_FALSE;
+  if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal) return BoolArg(*v.pvarVal);
+  return std::nullopt;
+}
 
 IDispatch* FrameArg(const VARIANT& v) {
   if (v.vt == VT_DISPATCH) return v.pdispVal;
@@ -224,7 +245,10 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 // arguments last first.
 class Sink final : public IDispatch {
  public:
-  Sink(IUnknown* top, BrowserSinkActions actions) : top_(top), actions_(std::move(actions)) {}
+  Sink(IUnknown* top, BrowserSinkActions actions)
+      : top_(top),
+        actions_(std::move(actions)),
+        throttle_(actions_.clock ? *actions_.clock : platform::SystemClock()) {}
 
   STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
     if (!out) return E_POINTER;
@@ -258,7 +282,13 @@ class Sink final : public IDispatch {
         if (n >= 7) BeforeNavigate(FrameArg(a[6]), StringArg(a[5]), StringArg(a[3]), CancelArg(a[0]));
         break;
       case DISPID_NEWWINDOW3:  // &frame, cancel, flags, url context, url
-        if (n >= 5) NewWindow(StringArg(a[0]), CancelArg(a[3]));
+        if (n >= 5) NewWindow(StringArg(a[0]), LongArg(a[2]).value_or(0), CancelArg(a[3]));
+        break;
+      case DISPID_FILEDOWNLOAD:  // active document, cancel
+        // Fires for every page too (as an active document); anything else is
+        // a file a frame asked for, and no download prompt ever shows.
+        if (n >= 1 && !(n >= 2 && BoolArg(a[1]).value_or(false)))
+          if (VARIANT_BOOL* cancel = CancelArg(a[0])) *cancel = VARIANT_TRUE;
         break;
       case DISPID_NEWWINDOW2:  // &frame, cancel: no address here; NewWindow3 follows it
         break;
@@ -277,12 +307,23 @@ class Sink final : public IDispatch {
  private:
   std::string Panel() const { return actions_.panelAddress ? actions_.panelAddress() : std::string(); }
 
+  bool Clicked() const { return actions_.clicked && actions_.clicked(); }
+
+  void OpenInBrowser(const std::string& url, bool clicked) {
+    if (!throttle_.Allow(clicked)) return;
+    if (actions_.openInBrowser) actions_.openInBrowser(url);
+  }
+
   void BeforeNavigate(IDispatch* frame, const std::string& url, const std::string& target, VARIANT_BOOL* cancel) {
     bool top = SameObject(frame, top_);
     bool otherFrame = !target.empty() && !EqualsNoCase(target, "_self");
     if (top && !otherFrame && EqualsNoCase(url, Panel())) loading_ = true;
+    // Once a frame of the page loads, its script could be the one sending
+    // the panel elsewhere: from then on only the panel's own host stays.
+    if (!top) loading_ = false;
     switch (DecideNavigation(url, Panel(), otherFrame)) {
       case Navigation::Stay:
+        if (top && !otherFrame && platform::WebHost(url)) throttle_.NewPage();
         return;
       case Navigation::Shell:
         // A frame of the page may show another site (an embedded player);
@@ -293,7 +334,7 @@ class Sink final : public IDispatch {
         // click: it would open the browser on every start.
         if (top && !otherFrame && loading_) return;
         if (cancel) *cancel = VARIANT_TRUE;
-        if (actions_.openInBrowser) actions_.openInBrowser(url);
+        OpenInBrowser(url, Clicked());
         return;
       case Navigation::Refuse:
         if (cancel) *cancel = VARIANT_TRUE;
@@ -301,15 +342,18 @@ class Sink final : public IDispatch {
     }
   }
 
-  void NewWindow(const std::string& url, VARIANT_BOOL* cancel) {
+  void NewWindow(const std::string& url, long flags, VARIANT_BOOL* cancel) {
     // No window of the engine ever opens.
     if (cancel) *cancel = VARIANT_TRUE;
+    // Only a click of the player's opens anything; not script on its own,
+    // nor a page that is being left.
+    if (!(flags & NWMF_USERINITED) || (flags & NWMF_UNLOADING)) return;
     switch (DecideNavigation(url, Panel(), true)) {
       case Navigation::Stay:
         if (actions_.loadInPanel) actions_.loadInPanel(url);
         break;
       case Navigation::Shell:
-        if (actions_.openInBrowser) actions_.openInBrowser(url);
+        OpenInBrowser(url, true);
         break;
       case Navigation::Refuse:
         break;
@@ -332,9 +376,43 @@ class Sink final : public IDispatch {
 
   IUnknown* top_;
   BrowserSinkActions actions_;
-  bool loading_ = false;  // the panel's own address asked, no page shown since
+  ShellThrottle throttle_;
+  bool loading_ = false;  // the panel's own address asked, no page or frame shown since
   ULONG refs_ = 1;
 };
+
+// The player's last click or key press, seen as the window thread takes it
+// from its queue (a page's script cannot make one). Window thread only.
+struct InputWatch {
+  HHOOK hook = nullptr;
+  int users = 0;
+  HWND window = nullptr;
+  DWORD tick = 0;
+};
+InputWatch g_input;
+constexpr DWORD kClickCountsMs = 1000;
+
+LRESULT CALLBACK WatchInput(int code, WPARAM removed, LPARAM lp) {
+  if (code == HC_ACTION && removed == PM_REMOVE && lp) {
+    const MSG& m = *reinterpret_cast<const MSG*>(lp);
+    bool gesture = m.message == WM_LBUTTONDOWN || m.message == WM_LBUTTONUP || m.message == WM_MBUTTONUP ||
+                   (m.message == WM_KEYDOWN && (m.wParam == VK_RETURN || m.wParam == VK_SPACE));
+    if (gesture) {
+      g_input.window = m.hwnd;
+      g_input.tick = ::GetTickCount();
+    }
+  }
+  return ::CallNextHookEx(nullptr, code, removed, lp);
+}
+
+void WatchInputFor(bool start) {
+  if (start && g_input.users++ == 0)
+    g_input.hook = ::SetWindowsHookExW(WH_GETMESSAGE, WatchInput, nullptr, ::GetCurrentThreadId());
+  if (!start && --g_input.users == 0 && g_input.hook) {
+    ::UnhookWindowsHookEx(g_input.hook);
+    g_input.hook = nullptr;
+  }
+}
 
 // Detaches the object from its site; the owners then release the browser,
 // the object, the site and last the window.
@@ -360,6 +438,11 @@ class Host final : public BrowserHost {
       Defer([this, url] { if (callbacks_.openInBrowser) callbacks_.openInBrowser(url); });
     };
     actions.loadInPanel = [this](const std::string& url) { Defer([this, url] { Go(url); }); };
+    actions.clicked = [this] {
+      HWND w = g_input.window;
+      return w && (w == hwnd_.get() || ::IsChild(hwnd_.get(), w)) && ::GetTickCount() - g_input.tick < kClickCountsMs;
+    };
+    WatchInputFor(true);
     ComPtr<IDispatch> sink = CreateBrowserSink(browser_.get(), std::move(actions));
     ComPtr<IConnectionPointContainer> container;
     if (SUCCEEDED(browser_->QueryInterface(IID_IConnectionPointContainer, container.out_void())) && container &&
@@ -370,6 +453,7 @@ class Host final : public BrowserHost {
   }
   ~Host() override {
     ::SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, 0);
+    WatchInputFor(false);
     if (cookie_) point_->Unadvise(cookie_);
     browser_->Stop();
     CloseObject(object_.get());
@@ -458,6 +542,21 @@ LONG WriteBrowserEmulation() {
   return ::RegSetValueExW(key.get(), name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&mode), sizeof mode);
 }
 
+bool SetEngineFeatureControls() {
+  // urlmon is no known DLL: by full path, never by bare name.
+  static HMODULE urlmon = platform::win32::LoadSystemLibrary(L"urlmon.dll");
+  using SetFeatureFn = HRESULT(WINAPI*)(INTERNETFEATURELIST, DWORD, BOOL);
+  auto set = urlmon ? reinterpret_cast<SetFeatureFn>(
+                          reinterpret_cast<void*>(::GetProcAddress(urlmon, "CoInternetSetFeatureEnabled")))
+                    : nullptr;
+  if (!set) return false;
+  bool all = true;
+  for (INTERNETFEATURELIST feature : {FEATURE_RESTRICT_FILEDOWNLOAD, FEATURE_RESTRICT_ACTIVEXINSTALL,
+                                      FEATURE_ZONE_ELEVATION, FEATURE_WEBOC_POPUPMANAGEMENT})
+    all = SUCCEEDED(set(feature, SET_FEATURE_ON_PROCESS, TRUE)) && all;
+  return all;
+}
+
 ComPtr<IOleClientSite> CreateBrowserSite(HWND hwnd) { return ComPtr<IOleClientSite>(new Site(hwnd)); }
 
 ComPtr<IDispatch> CreateBrowserSink(IUnknown* topFrame, BrowserSinkActions actions) {
@@ -471,6 +570,7 @@ std::unique_ptr<BrowserHost> CreateBrowserHost(HWND parent, BrowserCallbacks cal
     // Read once, when the engine first loads in the process: before the probe.
     if (LONG rc = WriteBrowserEmulation(); rc != ERROR_SUCCESS)
       platform::Log("announcement panel: the document-mode value was not written (error " + std::to_string(rc) + ")");
+    if (!SetEngineFeatureControls()) platform::Log("announcement panel: the engine's safety switches were not all set");
     available = HtmlEngineAvailable();
     if (!available) platform::Log("announcement panel: no HTML engine; the panel shows the address as a link");
   }

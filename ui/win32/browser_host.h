@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/win32/com_ptr.h"
 
 namespace ui::win32 {
@@ -43,6 +44,11 @@ std::unique_ptr<BrowserHost> CreateBrowserHost(HWND parent, BrowserCallbacks cal
 // the Win32 error; a failure only leaves the older mode.
 [[nodiscard]] LONG WriteBrowserEmulation();
 
+// The engine's per-process safety switches (no registry): downloads, ActiveX
+// installs and zone elevation restricted, popups managed. Set before the
+// first control is created; true when every one was taken.
+[[nodiscard]] bool SetEngineFeatureControls();
+
 // The parts of the host, exposed so tests can call them without an engine.
 // The client site (with the document host interfaces) over hwnd:
 platform::win32::ComPtr<IOleClientSite> CreateBrowserSite(HWND hwnd);
@@ -54,6 +60,9 @@ struct BrowserSinkActions {
   std::function<void()> loaded, failed;
   std::function<void(const std::string& url)> openInBrowser;
   std::function<void(const std::string& url)> loadInPanel;  // a new window on the panel's host
+  // Whether the player has just clicked or pressed a key in the panel.
+  std::function<bool()> clicked;
+  platform::Clock* clock = nullptr;  // paces the shell opens; null: the system's
 };
 platform::win32::ComPtr<IDispatch> CreateBrowserSink(IUnknown* topFrame, BrowserSinkActions actions);
 

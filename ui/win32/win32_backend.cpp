@@ -176,7 +176,7 @@ bool Win32Backend::CreateWindowFor(ui::WindowId id, bool modal) {
       callbacks.loaded = [this, id, name] { ui_->PageLoaded(id, name); };
       callbacks.failed = [this, id, name] { ui_->PageFailed(id, name); };
       callbacks.openInBrowser = [](const std::string& url) {
-        (void)platform::ShellOpen(url, "", platform::kShowNormal);  // shell failures are not reported
+        (void)platform::OpenInBrowser(url);  // shell failures are not reported
       };
       v.browser = CreateBrowserHost(w.hwnd.get(), std::move(callbacks));
     }
@@ -714,9 +714,9 @@ void Win32Backend::Activate(Win& w, int index) {
         ui_->RetryPage(id, name);
         break;
       }
-      // The same guard as the operator-page buttons: a local path, file: or
-      // UNC address from the configuration is never handed to the shell.
-      if (platform::IsWebAddress(v.state->address)) platform::ShellOpen(v.state->address, "", platform::kShowNormal);
+      // The same rule as the operator-page buttons: only web and mail
+      // addresses reach the shell.
+      (void)platform::OpenInBrowser(v.state->address);
       break;
     default:
       break;
