@@ -165,7 +165,7 @@ void DownloadTask::Run() {
         addresses_.push_back(spare);
     for (std::size_t i = 0; i < addresses_.size(); ++i) {
       url_ = addresses_[i];
-      if (i > 0) platform::Log("download " + filePath_ + ": trying spare address " + url_);
+      if (i > 0) platform::Log("download " + filePath_ + ": trying spare address " + platform::AddressForLog(url_));
       last = FetchWithRetries(fileCreated);
       if (last.outcome == Outcome::Complete || stop_.Signalled()) break;
       // Faults of this machine follow the file to every host.
@@ -186,7 +186,7 @@ bool DownloadTask::IsOurAddress(const std::string& url) const {
 
 DownloadTask::Attempt DownloadTask::FetchWithRetries(bool& fileCreated) {
   Attempt last;
-  platform::Log("download " + url_ + " -> " + filePath_);
+  platform::Log("download " + platform::AddressForLog(url_) + " -> " + filePath_);
   std::mt19937 jitter(std::random_device{}());
   int startOvers = 0, badAnswers = 0;
   bool hashRetried = false;
@@ -247,7 +247,7 @@ DownloadTask::Attempt DownloadTask::VerifyAndPublish() {
     return bad;
   }
   if (options_.expectedSize >= 0 && static_cast<std::int64_t>(*size) != options_.expectedSize) {
-    platform::Log("download " + url_ + ": " + std::to_string(*size) + " bytes, expected " +
+    platform::Log("download " + platform::AddressForLog(url_) + ": " + std::to_string(*size) + " bytes, expected " +
                   std::to_string(options_.expectedSize));
     DiscardPart();
     bad.reason = FailReason::SizeMismatch;
@@ -278,7 +278,7 @@ DownloadTask::Attempt DownloadTask::VerifyAndPublish() {
       }
     }
     if (digest != *options_.expectedSha256) {
-      platform::Log("download " + url_ + ": SHA-256 " + platform::DigestToHex(digest) + ", expected " +
+      platform::Log("download " + platform::AddressForLog(url_) + ": SHA-256 " + platform::DigestToHex(digest) + ", expected " +
                     platform::DigestToHex(*options_.expectedSha256));
       DiscardPart();
       bad.reason = FailReason::HashMismatch;
@@ -314,7 +314,7 @@ int DownloadTask::AnnounceRetry(const Attempt& last, int attempt, std::mt19937& 
     retryInMs_ = wait;
     attempt_ = attempt + 1;
   }
-  platform::Log("download " + url_ + ": " + ReasonText(last.reason, last.httpStatus) + ", retry " +
+  platform::Log("download " + platform::AddressForLog(url_) + ": " + ReasonText(last.reason, last.httpStatus) + ", retry " +
                 std::to_string(attempt + 1) + " in " + std::to_string(wait) + " ms");
   if (callback_) {
     reports_.WaitIdle();  // Started before Retrying
@@ -340,7 +340,7 @@ void DownloadTask::BeginCounting(std::int64_t have) {
 }
 
 DownloadTask::Attempt DownloadTask::SizeMismatch() const {
-  platform::Log("download " + url_ + ": announces " + std::to_string(totalBytes_.load()) + " bytes, expected " +
+  platform::Log("download " + platform::AddressForLog(url_) + ": announces " + std::to_string(totalBytes_.load()) + " bytes, expected " +
                 std::to_string(options_.expectedSize));
   Attempt a;
   a.reason = FailReason::SizeMismatch;
@@ -409,7 +409,7 @@ Judgement DownloadTask::Judge(platform::HttpTransport& t, const AskedRange& aske
     }
   }
   if (j.verdict == Verdict::StartOver || (j.verdict == Verdict::Fail && j.reason != FailReason::HttpStatus))
-    platform::Log("download " + url_ + ": answer " + std::to_string(answer.status) + " for bytes " +
+    platform::Log("download " + platform::AddressForLog(url_) + ": answer " + std::to_string(answer.status) + " for bytes " +
                   std::to_string(asked.first) + "- (Content-Range \"" + answer.contentRange + "\", Content-Length \"" +
                   answer.contentLength + "\", Content-Type \"" + answer.contentType + "\"): " +
                   (j.verdict == Verdict::StartOver ? "starting over" : ReasonText(j.reason)));
@@ -543,7 +543,7 @@ DownloadTask::Attempt DownloadTask::ReceiveBody(platform::HttpTransport& tr, con
   std::int64_t savedAt = resumeFrom;
   SaveResumeState(resumeFrom);
   if (resumeFrom > 0)
-    platform::Log("download " + url_ + ": resuming at byte " + std::to_string(resumeFrom) + " of " +
+    platform::Log("download " + platform::AddressForLog(url_) + ": resuming at byte " + std::to_string(resumeFrom) + " of " +
                   std::to_string(total));
   BeginCounting(resumeFrom);
   RateFloor floor(clock_, minRate_, minRateWindowMs_);
@@ -627,7 +627,7 @@ DownloadTask::Attempt DownloadTask::ReceiveBody(platform::HttpTransport& tr, con
     }
     if (floor.Starved(read)) {
       if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
-      platform::Log("download " + url_ + ": slower than " + std::to_string(minRate_) + " bytes/s");
+      platform::Log("download " + platform::AddressForLog(url_) + ": slower than " + std::to_string(minRate_) + " bytes/s");
       Attempt slow;
       slow.reason = FailReason::Stall;
       return broken(slow);
@@ -677,12 +677,12 @@ void DownloadTask::CommonEnd(const Attempt& last, bool fileCreated) {
       retryInMs_ = 0;
       attempt_ = 0;
     }
-    platform::Log("download " + url_ + " failed: " + ReasonText(last.reason, last.httpStatus, last.neededBytes) +
+    platform::Log("download " + platform::AddressForLog(url_) + " failed: " + ReasonText(last.reason, last.httpStatus, last.neededBytes) +
                   " after " + std::to_string(written_) + " bytes");
     reports_.WaitIdle();  // Started before Failed
     ReportOnFreshThread(kFailed);
   } else {
-    platform::Log("download " + url_ + " complete: " + std::to_string(written_) + " bytes");
+    platform::Log("download " + platform::AddressForLog(url_) + " complete: " + std::to_string(written_) + " bytes");
   }
   // Finished is the last report: earlier ones have returned by now.
   reports_.WaitIdle();

@@ -16,6 +16,7 @@
 #include "platform/file_writer.h"
 #include "platform/fs.h"
 #include "platform/log.h"
+#include "platform/names.h"
 
 namespace download {
 
@@ -210,7 +211,7 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
         run.plan.Release(slot);
         holding = false;
       }
-      platform::Log("download " + url_ + ": a connection slower than " + std::to_string(minRate_) + " bytes/s");
+      platform::Log("download " + platform::AddressForLog(url_) + ": a connection slower than " + std::to_string(minRate_) + " bytes/s");
       Attempt slow;
       slow.reason = FailReason::Stall;
       if (!retry(slow)) break;
@@ -295,7 +296,7 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
     // Written far ahead of its end, a part that is not sparse is first filled
     // with zeros up to each write, on that connection's thread.
     const platform::SparseResult sparse = part.SetSparse(true);
-    platform::Log("download " + url_ + ": sparse part " +
+    platform::Log("download " + platform::AddressForLog(url_) + ": sparse part " +
                   (sparse == platform::SparseResult::Done           ? "allowed"
                    : sparse == platform::SparseResult::NotSupported ? "not supported by the volume"
                                                                     : "refused"));
@@ -306,7 +307,7 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
     }
   } else {
     fileCreated = true;
-    platform::Log("download " + url_ + ": resuming " + std::to_string(have) + " of " + std::to_string(total) +
+    platform::Log("download " + platform::AddressForLog(url_) + ": resuming " + std::to_string(have) + " of " + std::to_string(total) +
                   " bytes in " + std::to_string(done.size()) + " range(s)");
   }
   SaveResumeRanges(done);
@@ -404,10 +405,10 @@ DownloadTask::Attempt DownloadTask::TransferRanges(platform::HttpTransport* firs
 
   const std::vector<ByteRange> now = run.plan.Done();
   written_ = RangeBytes(now);
-  platform::Log("download " + url_ + ": " + std::to_string(run.requests) + " range request(s), up to " +
+  platform::Log("download " + platform::AddressForLog(url_) + ": " + std::to_string(run.requests) + " range request(s), up to " +
                 std::to_string(run.peak) + " connection(s), " + std::to_string(run.plan.steals()) + " split(s)");
   if (run.fallback && !run.failure && !stop_.Signalled()) {
-    platform::Log("download " + url_ + ": ranges answered with the whole file; one stream from here");
+    platform::Log("download " + platform::AddressForLog(url_) + ": ranges answered with the whole file; one stream from here");
     platform::HttpTransport* t = run.fallback.get();
     {
       std::lock_guard<std::mutex> guard(transportMutex_);
