@@ -637,8 +637,12 @@ TEST(DownloadServers, WhateverTheServerAnswersTheFileIsItsFileOrNothing) {
         break;
     }
     // A short answer is not a broken connection, nor any fault to retry.
-    if (r.want == Want::Exact) EXPECT_TRUE(o.retries.empty());
-    if (r.requests) EXPECT_EQ(Requests(key), r.requests);
+    if (r.want == Want::Exact) {
+      EXPECT_TRUE(o.retries.empty());
+    }
+    if (r.requests) {
+      EXPECT_EQ(Requests(key), r.requests);
+    }
   }
   EXPECT_EQ(ReasonText(FailReason::Protocol), "服务器响应无效");
   EXPECT_EQ(ReasonText(FailReason::WebPage), "服务器返回了网页而不是文件");
