@@ -44,6 +44,11 @@ std::string WrongName(const std::string& path) {
   return "https://localhost:" + std::to_string(testing_support::TestPortBase() + 4) + path;
 }
 
+// A fault-server key of this run: its request counters start at zero.
+std::string Key(const char* name) {
+  return name + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+}
+
 // The first failure any transport of a task reported; the connections of a
 // ranged download report from their own threads.
 struct FirstError {
@@ -94,11 +99,28 @@ struct Outcome {
   std::string transportError;  // the first failure the transport reported
 };
 
+// The least a connection must bring, averaged over a window, before it
+// counts as stalled; zero leaves the task's own.
+struct MinRate {
+  std::int64_t bytesPerSecond = 0;
+  int windowMs = 0;
+};
+
+template <class Task>
+void ApplyMinRate(Task& task, const MinRate& rate) {
+  if (rate.bytesPerSecond <= 0) return;
+  if constexpr (requires { task.SetMinRate(rate.bytesPerSecond, rate.windowMs); })
+    task.SetMinRate(rate.bytesPerSecond, rate.windowMs);
+  else
+    ADD_FAILURE() << "the task takes no minimum rate";
+}
+
 // One attempt unless asked: the retry rule has cases of its own below.
 Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string& oldContent = {},
-                 TaskOptions options = {1, 50, true}, const std::string& keepIn = {}) {
+                 TaskOptions options = {1, 50, true}, const std::string& keepIn = {},
+                 const std::string& name = "target.bin", MinRate minRate = {}) {
   testing_support::TempDir dir;
-  std::string target = (keepIn.empty() ? dir.path() : keepIn) + "\\target.bin";
+  std::string target = (keepIn.empty() ? dir.path() : keepIn) + "\\" + name;
   if (!oldContent.empty()) {
     EXPECT_TRUE(platform::WriteFileBytes(target, oldContent));
   }
@@ -110,6 +132,7 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
   {
     DownloadTask task(platform::SystemClock(), [error] { return std::make_unique<RecordingTransport>(error); });
     if (stallLimitMs) task.SetStallLimitMs(stallLimitMs);
+    ApplyMinRate(task, minRate);
     task.SetOptions(options);
     task.Start(url, target, log.Callback(), 1, done);
     o.eventCame = done->WaitFor(60000);
@@ -130,6 +153,9 @@ Outcome Download(const std::string& url, int stallLimitMs = 0, const std::string
   o.transportError = error->text;  // the task, and with it the worker, has ended
   return o;
 }
+
+// How many requests the fault server saw under a key.
+std::int64_t Requests(const std::string& key) { return std::stoll(Download(Fault("/count?key=" + key)).file); }
 
 void ExpectComplete(const Outcome& o, std::int64_t size, std::int64_t announced) {
   EXPECT_TRUE(o.eventCame);
@@ -255,14 +281,39 @@ TEST(DownloadServers, ShortBodyAndResetMidBodyFail) {
   ExpectFailed(Download(Fault("/reset?announce=100000&send=40000")));
 }
 
-TEST(DownloadServers, StalledServerFailsAfterTheStallLimit) {
-  Outcome body = Download(Fault("/stall?send=20000"), 1500);
-  ExpectFailed(body);
-  EXPECT_GE(body.ms, 1400);
-  EXPECT_LT(body.ms, 15000);
-  Outcome headers = Download(Fault("/stall-headers"), 1500);
-  ExpectFailed(headers);
-  EXPECT_LT(headers.ms, 15000);
+TEST(DownloadServers, SilentAndTricklingServersEndInBoundedTime) {
+  // Silence ends at the stall limit; a trickle never falls silent, so only
+  // the minimum rate ends it, or other connections finish its range.
+  struct Row {
+    const char* what;
+    std::string url;
+    MinRate minRate;
+    std::int64_t size;  // 0: fails as stalled
+    int minMs, maxMs;
+    TaskOptions options{1, 50, true};
+  };
+  const MinRate slowest{1024, 3000};
+  for (const Row& r : {
+           Row{"silent after 20000 bytes", Fault("/stall?send=20000"), {}, 0, 1400, 15000},
+           Row{"silent before the headers", Fault("/stall-headers"), {}, 0, 1400, 15000},
+           Row{"a byte every half second", Fault("/trickle?size=300000&etag=t"), slowest, 0, 0, 15000},
+           Row{"a header line every half second", Fault("/trickle?trickle=headers"), slowest, 0, 0, 15000},
+           Row{"one range trickles", Fault("/trickle?etag=tr&trickle=" + std::to_string(15 << 20) + "&size=" +
+                                           std::to_string(20 << 20) + "&key=" + Key("trickle")),
+               slowest, 20 << 20, 0, 20000, {6, 50, true}},
+       }) {
+    SCOPED_TRACE(r.what);
+    Outcome o = Download(r.url, 1500, {}, r.options, {}, "target.bin", r.minRate);
+    if (r.size > 0) {
+      ExpectComplete(o, r.size, r.size);
+    } else {
+      ExpectFailed(o);
+      EXPECT_EQ(o.failure.reason, FailReason::Stall);
+      EXPECT_EQ(ReasonText(o.failure.reason), "服务器无响应");
+    }
+    EXPECT_GE(o.ms, r.minMs);
+    EXPECT_LT(o.ms, r.maxMs);
+  }
 }
 
 TEST(DownloadServers, ZeroLengthBodyRedirectLoopAndHugeAnnouncedSizeFail) {
@@ -275,29 +326,54 @@ TEST(DownloadServers, ZeroLengthBodyRedirectLoopAndHugeAnnouncedSizeFail) {
   EXPECT_EQ(huge.last.total, 5000000000000LL);
 }
 
-TEST(DownloadServers, StopEndsATransferBlockedOnASilentServer) {
-  testing_support::TempDir dir;
-  std::string target = dir.path() + "\\stalled.bin";
-  ReportLog log;
-  auto done = std::make_shared<CompletionEvent>();
-  DownloadTask task;  // default 60 s stall limit: only the cancel ends the read
-  task.Start(Fault("/stall?send=20000"), target, log.Callback(), 1, done);
-  ASSERT_TRUE(log.WaitForStatus(kStarted, 10000));
-  std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  auto t0 = std::chrono::steady_clock::now();
-  EXPECT_TRUE(task.Stop());
-  auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
-  EXPECT_LT(ms, DownloadTask::kStopWaitMs + 3000);
-  EXPECT_TRUE(done->WaitFor(0));
-  auto s = log.Statuses();
-  EXPECT_EQ(s.back(), kFinished);
-  EXPECT_EQ(std::count(s.begin(), s.end(), kFailed), 1);
-  EXPECT_FALSE(platform::FileExists(target));
-}
-
-// A fault-server key of this run: its request counters start at zero.
-std::string Key(const char* name) {
-  return name + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
+TEST(DownloadServers, StopEndsATransferThatWaitsOnTheServer) {
+  using std::chrono::milliseconds;
+  struct Row {
+    const char* what;
+    std::string url;
+    std::string key;  // Stop comes once the server saw `requests` under it
+    int requests;
+    int stopMs;  // Stop's bound
+  };
+  const std::string busy = Key("busyranges");
+  for (const Row& r : {
+           // The default 60 s stall limit: only the cancel ends the read.
+           Row{"a read blocked on a silent server", Fault("/stall?send=20000"), {}, 0,
+               DownloadTask::kStopWaitMs + 3000},
+           // The first answer breaks early; every range, and its retry, is
+           // told to come back in 30 s: all four connections wait.
+           Row{"ranges told to retry in 30 s",
+               Fault("/file?etag=ra&resets=1&cut=1&status=503&retryafter=30&busyfrom=1&size=" +
+                     std::to_string(20 << 20) + "&key=" + busy),
+               busy, 5, DownloadTask::kStopWaitMs * 2},
+       }) {
+    SCOPED_TRACE(r.what);
+    testing_support::TempDir dir;
+    std::string target = dir.path() + "\\stalled.bin";
+    ReportLog log;
+    auto done = std::make_shared<CompletionEvent>();
+    std::chrono::steady_clock::time_point t1;
+    {
+      DownloadTask task;
+      task.SetOptions({6, 50, true});
+      task.Start(r.url, target, log.Callback(), 1, done);
+      ASSERT_TRUE(log.WaitForStatus(kStarted, 10000));
+      for (int i = 0; i < 100 && !r.key.empty() && Requests(r.key) < r.requests; ++i)
+        std::this_thread::sleep_for(milliseconds(100));
+      std::this_thread::sleep_for(milliseconds(300));
+      auto t0 = std::chrono::steady_clock::now();
+      EXPECT_TRUE(task.Stop());
+      t1 = std::chrono::steady_clock::now();
+      EXPECT_LT(t1 - t0, milliseconds(r.stopMs));
+      EXPECT_TRUE(done->WaitFor(0));
+    }
+    // Nothing left for the destructor to wait for.
+    EXPECT_LT(std::chrono::steady_clock::now() - t1, milliseconds(1000));
+    auto s = log.Statuses();
+    EXPECT_EQ(s.back(), kFinished);
+    EXPECT_EQ(std::count(s.begin(), s.end(), kFailed), 1);
+    EXPECT_FALSE(platform::FileExists(target));
+  }
 }
 
 TEST(DownloadServers, BrokenConnectionsAreResumedAndRetried) {
@@ -355,7 +431,6 @@ TaskOptions Checked(std::int64_t size, std::optional<platform::Sha256Digest> sha
   return o;
 }
 
-std::int64_t Requests(const std::string& key) { return std::stoll(Download(Fault("/count?key=" + key)).file); }
 
 TEST(DownloadServers, ConfiguredSizeAndHashDecideWhatIsPublished) {
   const std::int64_t n = 300001;
@@ -464,6 +539,113 @@ TEST(DownloadServers, SpareAddressesServeWhatTheMainOneCannot) {
                          keep.path());
     ExpectComplete(o, n, n);
   }
+}
+
+// The file after it changed on the server: every byte of the pattern XOR 0x5A.
+std::string NewBody(std::int64_t n) {
+  std::string b = Body(n);
+  for (char& c : b) c = static_cast<char>(c ^ 0x5A);
+  return b;
+}
+
+TEST(DownloadServers, WhateverTheServerAnswersTheFileIsItsFileOrNothing) {
+  // Exact: the file, byte for byte. NewOrNothing: the changed file whole,
+  // or a failure with nothing published; never old bytes beside new ones.
+  enum class Want { Exact, NewOrNothing, Fails };
+  struct Row {
+    const char* what;
+    std::string path;  // fault server; &key= is added
+    std::int64_t size;
+    Want want;
+    FailReason reason = FailReason::None;
+    TaskOptions options{1, 50, true};
+    bool keptFirst = false;  // an earlier run broke off and kept a part
+    std::string name = "target.bin";
+    int requests = 0;  // how many the server saw, when it matters
+  };
+  const TaskOptions retrying{6, 50, true};
+  const std::string big = std::to_string(20 << 20);
+  for (const Row& r : {
+           // A fresh 206 must start where asked, and its total is its
+           // Content-Range total: an early end is progress, not the file.
+           Row{"a first 206 that ends at byte 999", "/partial206?size=5000&etag=p", 5000, Want::Exact},
+           Row{"a first 206 from byte 100", "/partial206?size=5000&etag=p&shift=100&cap=0", 5000, Want::Exact},
+           Row{"every 206 from another byte", "/shifted?size=5000&etag=s", 5000, Want::Fails, FailReason::Protocol,
+               {1, 50, true}, false, "target.bin", 2},
+           Row{"a 206 without Content-Range", "/hostile?status=206&length=5000", 5000, Want::Fails,
+               FailReason::Protocol},
+           // Servers that cap what one answer carries.
+           Row{"206 answers of 64 KiB", "/capped?size=300000&etag=c&cap=65536", 300000, Want::Exact},
+           Row{"ranges answered 1 MiB at a time", "/capped?etag=cb&cap=1048576&size=" + big, 20 << 20, Want::Exact,
+               FailReason::None, retrying},
+           // A file that changed under an If-Range the server ignores.
+           Row{"changed before the retry", "/changes?size=300000", 300000, Want::NewOrNothing, FailReason::None,
+               retrying},
+           Row{"changed before the next run", "/changes?size=300000", 300000, Want::NewOrNothing, FailReason::None,
+               retrying, true},
+           Row{"changed while ranges run", "/changes?size=" + big, 20 << 20, Want::NewOrNothing},
+           Row{"a weak ETag on a resume whose bytes changed", "/weak?changes=1&size=300000", 300000,
+               Want::NewOrNothing, FailReason::None, retrying},
+           // Ranges answered 200: one stream from that answer.
+           Row{"a pool of nodes with their own ETags", "/pool?size=" + big, 20 << 20, Want::Exact},
+           Row{"a weak ETag that If-Range never matches", "/weak?etag=w&size=" + big, 20 << 20, Want::Exact},
+           // Sizes no file has.
+           Row{"Content-Range total 2^63-1", "/hostile?range=bytes%200-0/9223372036854775807", 5000, Want::Fails,
+               FailReason::Protocol},
+           Row{"Content-Range */*", "/hostile?range=bytes%20*/*", 5000, Want::Fails, FailReason::Protocol},
+           Row{"Content-Length 2^63-1", "/hostile?length=9223372036854775807", 5000, Want::Fails,
+               FailReason::Protocol},
+           Row{"Content-Length -5", "/hostile?length=-5", 5000, Want::Fails, FailReason::Protocol},
+           Row{"Content-Length of 20 digits", "/hostile?length=12345678901234567890", 5000, Want::Fails,
+               FailReason::Protocol},
+           Row{"Content-Length of letters", "/hostile?length=abc", 5000, Want::Fails, FailReason::Protocol},
+           // A login page instead of the file, with no hash to tell.
+           Row{"a captive portal's page", "/portal", 0, Want::Fails, FailReason::WebPage, {1, 50, true}, false,
+               "data.dat"},
+           Row{"text/html for a data file", "/file?size=5000&type=text/html", 0, Want::Fails, FailReason::WebPage,
+               {1, 50, true}, false, "data.dat"},
+           Row{"text/html for a page", "/file?size=5000&type=text/html;%20charset=utf-8", 5000, Want::Exact,
+               FailReason::None, {1, 50, true}, false, "readme.html"},
+           Row{"text/html for an .htm", "/file?size=5000&type=text/html", 5000, Want::Exact, FailReason::None,
+               {1, 50, true}, false, "index.htm"},
+       }) {
+    SCOPED_TRACE(r.what);
+    const std::string key = Key("judge");
+    const std::string url = Fault(r.path + (r.path.find('?') == std::string::npos ? "?" : "&") + "key=" + key);
+    testing_support::TempDir keep;
+    if (r.keptFirst) {
+      ExpectFailed(Download(url, 0, {}, {1, 50, true}, keep.path(), r.name), {}, /*kept=*/true);
+    }
+    Outcome o = Download(url, 0, {}, r.options, keep.path(), r.name);
+    switch (r.want) {
+      case Want::Exact:
+        ExpectComplete(o, r.size, r.size);
+        break;
+      case Want::NewOrNothing:
+        if (o.fileExists) {
+          EXPECT_EQ(o.statuses.back(), kFinished);
+          EXPECT_EQ(std::count(o.statuses.begin(), o.statuses.end(), kFailed), 0);
+          EXPECT_EQ(o.file.size(), static_cast<std::size_t>(r.size));
+          EXPECT_TRUE(o.file == NewBody(r.size)) << "not the new file whole";
+        } else {
+          ExpectFailed(o, {}, o.tempLeft);
+        }
+        break;
+      case Want::Fails:
+        ExpectFailed(o);
+        EXPECT_EQ(o.failure.reason, r.reason) << ReasonText(o.failure.reason, o.failure.httpStatus);
+        break;
+    }
+    // A short answer is not a broken connection, nor any fault to retry.
+    if (r.want == Want::Exact) {
+      EXPECT_TRUE(o.retries.empty());
+    }
+    if (r.requests) {
+      EXPECT_EQ(Requests(key), r.requests);
+    }
+  }
+  EXPECT_EQ(ReasonText(FailReason::Protocol), "服务器响应无效");
+  EXPECT_EQ(ReasonText(FailReason::WebPage), "服务器返回了网页而不是文件");
 }
 
 // Byte at of the servers' counter pattern, without building the whole body.
@@ -596,10 +778,14 @@ TEST(DownloadServers, AFinishedConnectionTakesOverTheSlowestRange) {
 }
 
 TEST(DownloadServers, ACutMidRangeResumesThatRangeOnly) {
-  // The third piece breaks at 12 MiB + 3: one retry, every range resumed
-  // where it stood, nothing fetched from the start again.
+  // The third piece (from 10 MiB) breaks 200003 bytes in: one retry, every
+  // range resumed where it stood, nothing fetched from the start again. The
+  // server resets only once the client holds every byte before the cut, and
+  // a split leaves a piece's first MiB to its own connection, so the cut
+  // lands there however busy the machine is.
+  const std::int64_t cut = 10 * kMiB + 200003;
   const std::string key = Key("cutpar");
-  Outcome o = Download(Fault("/file?etag=m&resetat=" + std::to_string(12 * kMiB + 3) + "&size=" +
+  Outcome o = Download(Fault("/file?etag=m&resetat=" + std::to_string(cut) + "&size=" +
                              std::to_string(kParallelSize) + "&key=" + key),
                        0, {}, {6, 50, true});
   ExpectComplete(o, kParallelSize, kParallelSize);
@@ -607,9 +793,9 @@ TEST(DownloadServers, ACutMidRangeResumesThatRangeOnly) {
   EXPECT_EQ(o.retries[0].reason, FailReason::Broken);
   std::vector<std::string> asked = RangesAsked(key);
   EXPECT_EQ(std::count(asked.begin(), asked.end(), "bytes=0-"), 1);
-  EXPECT_TRUE(std::any_of(asked.begin(), asked.end(), [](const std::string& a) {
-    return RangeStart(a) == 12 * kMiB + 3;  // the cut range, from its first missing byte
-  }));
+  EXPECT_TRUE(std::any_of(asked.begin(), asked.end(), [cut](const std::string& a) {
+    return RangeStart(a) == cut;  // the cut range, from its first missing byte
+  })) << "the resumed range did not start at the cut";
 }
 
 TEST(DownloadServers, ConnectionsThatKeepBreakingFailTheFileAndKeepTheirRanges) {

@@ -7,11 +7,13 @@ Listens on 127.0.0.1 only.
 """
 import argparse
 import array
+import fcntl
 import os
 import select
 import socket
 import struct
 import sys
+import termios
 import threading
 import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
@@ -28,6 +30,23 @@ OPEN = {}
 PEAK = {}
 RESET_DONE = set()
 LAST_MODIFIED = "Wed, 21 Oct 2015 07:28:00 GMT"
+# The file after it changed on the server (changes=1), and the second node of
+# a pool (pool=1): same size, other date.
+LAST_MODIFIED_NEW = "Thu, 22 Oct 2015 09:00:00 GMT"
+# Version b of a changed file: every byte of the pattern XOR 0x5A.
+NEW_BYTES = bytes(b ^ 0x5A for b in range(256))
+# A trickle gives up after this long even if the client stays.
+TRICKLE_LIMIT_S = 300
+# Routes that are /file with options preset; the query may override them.
+PRESETS = {
+    "/capped": {"cap": "65536"},
+    "/shifted": {"shift": "100"},
+    "/partial206": {"first": "1", "cap": "1000"},
+    "/changes": {"changes": "1"},
+    "/pool": {"pool": "1"},
+    "/weak": {"weak": "1"},
+    "/trickle": {"trickle": "all"},
+}
 
 
 def next_index(key):
@@ -65,19 +84,36 @@ class Handler(BaseHTTPRequestHandler):
         pass
 
     def arg(self, name, default):
-        q = parse_qs(urlparse(self.path).query)
-        return int(q.get(name, [default])[0])
+        return int(self.text_arg(name, default))
 
     def text_arg(self, name, default=None):
-        q = parse_qs(urlparse(self.path).query)
-        return q.get(name, [default])[0]
+        url = urlparse(self.path)
+        q = parse_qs(url.query)
+        if name in q:
+            return q[name][0]
+        return PRESETS.get(url.path, {}).get(name, default)
 
-    def cut(self, start, count):
+    def cut(self, start, count, data=None):
         # Sends count body bytes from start, then resets: the client sees a
         # broken connection, not an orderly end.
-        self.wfile.write(pattern(start, count))
+        self.wfile.write(pattern(start, count) if data is None else data)
         self.wfile.flush()
-        time.sleep(0.2)
+        self.reset()
+
+    def reset(self):
+        # A reset drops whatever the client has not acknowledged yet: wait
+        # until its side holds every byte sent, so that the cut is at the
+        # byte count and not at however far a busy client had read.
+        deadline = time.monotonic() + 30
+        while time.monotonic() < deadline and not STOP.is_set():
+            try:
+                queued = struct.unpack("i", fcntl.ioctl(self.connection.fileno(), termios.TIOCOUTQ,
+                                                        struct.pack("i", 0)))[0]
+            except OSError:
+                break
+            if queued == 0:
+                break
+            time.sleep(0.005)
         self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
         self.connection.close()
 
@@ -114,15 +150,36 @@ class Handler(BaseHTTPRequestHandler):
         key=K        count requests under K: with errors=E the first E get
                      status=S, with resets=R the next R are reset at cut=P
                      (50 when not given); later ones are served whole.
-                     /ranges and /peak tell what came under K
+                     With busyfrom=N the requests from the N-th (0 the
+                     first) get status=S instead. /ranges and /peak tell
+                     what came under K
         resetat=B    with key: the first answer under K to a bounded range
                      (N-M) that holds byte B is reset just before it
         slow=F       the answer that starts at byte F (all: every answer)
                      goes at slowrate=R bytes a second (1 MiB when not
                      given); with key and slowrequests=N only the first N
                      requests under K are slow
+        cap=N        a 206 carries at most N bytes from where it was asked
+        shift=K      a 206 starts K bytes after where it was asked (its
+                     Content-Range says so)
+        first=1      with key: cap and shift only for the first request
+        changes=1    with key: the first answer is version a (ETag "a"),
+                     reset at half its body; later ones version b (ETag
+                     "b", a later date, other bytes of the same size: the
+                     pattern XOR 0x5A). If-Range is ignored
+        pool=1       with key: request i comes from node i % 2, whose ETag
+                     ("n0", "n1") and Last-Modified differ; If-Range must
+                     match the answering node
+        weak=1       ETag W/"V" and no Last-Modified. If-Range never
+                     matches a weak tag, unless ifrange=loose (then any
+                     equal text does)
+        trickle=F    the answer that starts at byte F (all: every answer)
+                     sends its body a byte every trickledelay=ms (500);
+                     trickle=headers sends header lines that way, without end
         Range: bytes=N- or N-M gives 206 with Content-Range; a start at or
-        past the end gives 416.
+        past the end gives 416. /capped, /shifted, /partial206 (first
+        answer bytes 0-999; with shift=100&cap=0 bytes 100 to the end), /changes,
+        /pool, /weak and /trickle are this route with options preset.
         """
         size = self.arg("size", 100000)
         etag = self.text_arg("etag")
@@ -137,6 +194,8 @@ class Handler(BaseHTTPRequestHandler):
             i = next_index(key)
             errors, resets = self.arg("errors", 0), self.arg("resets", 0)
             failing_status = status != 0 and i < errors
+            if self.text_arg("busyfrom") is not None:
+                failing_status = status != 0 and i >= self.arg("busyfrom", 0)
             cutting = errors <= i < errors + resets
         cut_percent = int(cut_percent) if cut_percent is not None else 50
         if failing_status:
@@ -147,16 +206,36 @@ class Handler(BaseHTTPRequestHandler):
             self.head(status, headers)
             self.wfile.write(page)
             return
-        validators = [("Last-Modified", LAST_MODIFIED)]
-        if etag is not None:
-            validators.append(("ETag", '"%s"' % etag))
+        if self.text_arg("trickle") == "headers":
+            self.trickle_headers()
+            return
+        changes = key is not None and self.arg("changes", 0)
+        new_version = changes and i > 0
+        modified = LAST_MODIFIED
+        if changes:
+            etag = "b" if new_version else "a"
+            modified = LAST_MODIFIED_NEW if new_version else LAST_MODIFIED
+        if self.arg("pool", 0) and key is not None:
+            etag = "n%d" % (i % 2)
+            modified = LAST_MODIFIED_NEW if i % 2 else LAST_MODIFIED
+        weak = self.arg("weak", 0)
+        if weak:
+            etag = self.text_arg("etag", "w")  # one tag for every version
+        tag = None if etag is None else ('W/"%s"' if weak else '"%s"') % etag
+        validators = [] if weak else [("Last-Modified", modified)]
+        if tag is not None:
+            validators.append(("ETag", tag))
         start, end = 0, size - 1
         code = 200
         want = self.headers.get("Range")
         if want and not self.arg("ignorerange", 0):
             if_range = self.headers.get("If-Range")
-            current = if_range is None or if_range.strip() in (
-                ('"%s"' % etag) if etag is not None else None, LAST_MODIFIED)
+            if if_range is None or changes:
+                current = True
+            elif weak:
+                current = self.text_arg("ifrange") == "loose" and if_range.strip() == tag
+            else:
+                current = if_range.strip() in (tag, modified)
             asked = want.strip()
             if current and asked.startswith("bytes=") and "," not in asked:
                 first, _, last = asked[6:].partition("-")
@@ -169,6 +248,12 @@ class Handler(BaseHTTPRequestHandler):
                     if last.strip().isdigit():
                         end = min(int(last), size - 1)
                     code = 206
+        if code == 206 and (not self.arg("first", 0) or i == 0):
+            shift = self.arg("shift", 0)
+            start, end = min(start + shift, size - 1), min(end + shift, size - 1)
+            cap = self.arg("cap", 0)
+            if cap > 0:
+                end = min(end, start + cap - 1)
         count = end - start + 1 if size > 0 else 0
         headers = [("Content-Length", str(count)), ("Connection", "close")] + validators
         if self.text_arg("type") is not None:
@@ -179,6 +264,19 @@ class Handler(BaseHTTPRequestHandler):
         if code == 206:
             headers.append(("Content-Range", "bytes %d-%d/%d" % (start, end, size)))
         self.head(code, headers)
+
+        def bytes_at(at, n):
+            chunk = pattern(at, n)
+            if new_version:
+                chunk = chunk.translate(NEW_BYTES)
+            if at <= flip < at + n:
+                k = flip - at
+                chunk = chunk[:k] + bytes([chunk[k] ^ 0xFF]) + chunk[k + 1:]
+            return chunk
+
+        if changes and not new_version:
+            self.cut(start, count // 2, bytes_at(start, count // 2))
+            return
         if cutting:
             self.cut(start, count * cut_percent // 100)
             return
@@ -191,6 +289,10 @@ class Handler(BaseHTTPRequestHandler):
             if first_time:
                 self.cut(start, int(reset_at) - start)
                 return
+        trickle = self.text_arg("trickle")
+        if trickle is not None and (trickle == "all" or int(trickle) == start):
+            self.trickle_body(start, count)
+            return
         slow = self.text_arg("slow")
         slow = slow is not None and (slow == "all" or int(slow) == start)
         if slow and key is not None and self.text_arg("slowrequests") is not None:
@@ -200,11 +302,7 @@ class Handler(BaseHTTPRequestHandler):
         began = time.monotonic()
         while sent < count:
             n = min(65536 if not slow else 16384, count - sent)
-            chunk = pattern(start + sent, n)
-            if start + sent <= flip < start + sent + n:
-                i = flip - start - sent
-                chunk = chunk[:i] + bytes([chunk[i] ^ 0xFF]) + chunk[i + 1:]
-            self.wfile.write(chunk)
+            self.wfile.write(bytes_at(start + sent, n))
             sent += n
             if slow:
                 self.wfile.flush()
@@ -212,6 +310,31 @@ class Handler(BaseHTTPRequestHandler):
                 if ahead > 0:
                     time.sleep(ahead)
         self.wfile.flush()
+
+    def trickle_body(self, start, count):
+        # Never silent, never useful: the client's stall limit alone does
+        # not end it.
+        delay = self.arg("trickledelay", 500) / 1000.0
+        began = time.monotonic()
+        for k in range(count):
+            if STOP.is_set() or time.monotonic() - began > TRICKLE_LIMIT_S:
+                break
+            self.wfile.write(pattern(start + k, 1))
+            self.wfile.flush()
+            time.sleep(delay)
+
+    def trickle_headers(self):
+        # A status line, then one more header line every trickledelay ms,
+        # and never the empty line that ends them.
+        delay = self.arg("trickledelay", 500) / 1000.0
+        self.wfile.write(b"HTTP/1.1 200 OK\r\n")
+        began = time.monotonic()
+        n = 0
+        while not STOP.is_set() and time.monotonic() - began < TRICKLE_LIMIT_S:
+            self.wfile.write(b"X-Wait-%d: %d\r\n" % (n, n))
+            self.wfile.flush()
+            n += 1
+            time.sleep(delay)
 
     def head(self, code, headers):
         self.send_response(code)
@@ -239,7 +362,7 @@ class Handler(BaseHTTPRequestHandler):
             text = (self.requestline + "\r\n" + str(self.headers)).encode("latin-1")
             self.head(200, [("Content-Length", str(len(text))), ("Connection", "close")])
             self.wfile.write(text)
-        elif route == "/file":
+        elif route == "/file" or route in PRESETS:
             self.serve_file()
         elif route == "/hop":
             # A redirect with headers of its own, to /file with the same query.
@@ -274,6 +397,20 @@ class Handler(BaseHTTPRequestHandler):
                     text = str(PEAK.get(key, 0)).encode()
             self.head(200, [("Content-Length", str(len(text))), ("Connection", "close")])
             self.wfile.write(text)
+        elif route == "/hostile":
+            # Sizes no file has: ?range= is sent as Content-Range (with 206,
+            # or ?status=), ?length= as Content-Length, both as they are;
+            # then send= bytes (5000) and the connection closes.
+            send = self.arg("send", 5000)
+            headers = [("Connection", "close"), ("ETag", '"h"'), ("Last-Modified", LAST_MODIFIED),
+                       ("Accept-Ranges", "bytes")]
+            crange, length = self.text_arg("range"), self.text_arg("length")
+            if crange is not None:
+                headers.append(("Content-Range", crange))
+            if length is not None:
+                headers.append(("Content-Length", length))
+            self.head(self.arg("status", 206 if crange is not None else 200), headers)
+            self.body(send)
         elif route == "/drop":
             # Reads the request, then resets without a byte of response.
             self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -309,10 +446,8 @@ class Handler(BaseHTTPRequestHandler):
             announce, send = self.arg("announce", 100000), self.arg("send", 40000)
             self.head(200, [("Content-Length", str(announce)), ("Connection", "close")])
             self.body(send)
-            time.sleep(0.2)
             # Abortive close: the client sees a reset, not an orderly end.
-            self.connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            self.connection.close()
+            self.reset()
         elif route == "/stall":
             send = self.arg("send", 20000)
             self.head(200, [("Content-Length", str(send * 10)), ("Connection", "close")])
