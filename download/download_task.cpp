@@ -99,6 +99,18 @@ void DownloadTask::ReportOnFreshThread(std::int32_t status) {
 
 void DownloadTask::Report(std::int32_t status) {
   if (!callback_) return;
+  Attempt why;
+  std::int32_t retryIn = 0, attempt = 0;
+  if (status == kFailed || status == kRetrying) {
+    std::lock_guard<std::mutex> guard(reasonMutex_);
+    why = reason_;
+    retryIn = retryInMs_;
+    attempt = attempt_;
+  }
+  Report(status, why, retryIn, attempt);
+}
+
+void DownloadTask::Report(std::int32_t status, const Attempt& why, std::int32_t retryInMs, std::int32_t attempt) {
   ProgressReport r;
   r.userData = userData_;
   r.status = status;
@@ -123,12 +135,11 @@ void DownloadTask::Report(std::int32_t status) {
   r.elapsedMs = static_cast<std::int32_t>(platform::TicksBetween(startTick_.load(), clock_.TickCount()));
   r.filePath = filePath_;
   if (status == kFailed || status == kRetrying) {
-    std::lock_guard<std::mutex> guard(reasonMutex_);
-    r.reason = reason_.reason;
-    r.httpStatus = reason_.httpStatus;
-    r.neededBytes = reason_.neededBytes;
-    r.retryInMs = retryInMs_;
-    r.attempt = attempt_;
+    r.reason = why.reason;
+    r.httpStatus = why.httpStatus;
+    r.neededBytes = why.neededBytes;
+    r.retryInMs = retryInMs;
+    r.attempt = attempt;
   }
   callback_(r);
 }
@@ -318,7 +329,11 @@ int DownloadTask::AnnounceRetry(const Attempt& last, int attempt, std::mt19937& 
                 std::to_string(attempt + 1) + " in " + std::to_string(wait) + " ms");
   if (callback_) {
     reports_.WaitIdle();  // Started before Retrying
-    ReportOnFreshThread(kRetrying);
+    // This retry's own values: the next one may be announced before this
+    // report's thread runs.
+    const std::int32_t next = attempt + 1;
+    if (!reports_.Start([this, last, wait, next] { Report(kRetrying, last, wait, next); }))
+      Report(kRetrying, last, wait, next);
   }
   return wait;
 }
@@ -358,6 +373,14 @@ DownloadTask::Attempt DownloadTask::TransportFailure(platform::HttpTransport& t)
     case platform::HttpFailure::Broken:
     case platform::HttpFailure::None: a.reason = FailReason::Broken; break;
   }
+  return a;
+}
+
+DownloadTask::Attempt DownloadTask::BodyFailure(platform::HttpTransport& t) const {
+  // The answer had begun: a connection error now is a broken connection,
+  // whatever the system calls it (Wine reports some resets as Connect).
+  Attempt a = TransportFailure(t);
+  if (a.reason == FailReason::Connect) a.reason = FailReason::Broken;
   return a;
 }
 
@@ -511,7 +534,7 @@ DownloadTask::Attempt DownloadTask::ReceiveBody(platform::HttpTransport& tr, con
   }
 
   std::uint32_t avail = 0;
-  if (!t->QueryDataAvailable(avail)) return TransportFailure(*t);
+  if (!t->QueryDataAvailable(avail)) return BodyFailure(*t);
   if (avail == 0) {
     // An empty answer is no file; one that announced bytes broke off.
     fail.reason = j.total > 0 ? FailReason::Broken : FailReason::Protocol;
@@ -586,7 +609,7 @@ DownloadTask::Attempt DownloadTask::ReceiveBody(platform::HttpTransport& tr, con
     return stopAt < 0 ? n : static_cast<std::uint32_t>(std::min<std::int64_t>(n, stopAt - at));
   };
   std::uint32_t read = 0;
-  if (!t->ReadData(buffer.get(), Limited(avail, written_), read)) return broken(TransportFailure(*t));
+  if (!t->ReadData(buffer.get(), Limited(avail, written_), read)) return broken(BodyFailure(*t));
   if (!writeOut(buffer.get(), read)) return writeFailure();
   AddDone(read);
   if (stopAt >= 0 && written_ >= stopAt) return more();
@@ -595,7 +618,7 @@ DownloadTask::Attempt DownloadTask::ReceiveBody(platform::HttpTransport& tr, con
   for (;;) {
     if (!t->QueryDataAvailable(avail)) {
       if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
-      return broken(TransportFailure(*t));
+      return broken(BodyFailure(*t));
     }
     if (stop_.Signalled()) {
       if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
@@ -616,7 +639,7 @@ DownloadTask::Attempt DownloadTask::ReceiveBody(platform::HttpTransport& tr, con
     }
     if (!t->ReadData(buffer.get() + fill, Limited(avail, written_ + fill), read)) {
       if (fill > 0 && !writeOut(buffer.get(), fill)) return writeFailure();
-      return broken(TransportFailure(*t));
+      return broken(BodyFailure(*t));
     }
     if (read == 0) break;  // end of body found by the read itself
     fill += read;

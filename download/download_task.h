@@ -171,6 +171,8 @@ class DownloadTask {
   // Room on the volume for `needed` more bytes, or why not.
   std::optional<Attempt> NoRoomFor(std::int64_t needed) const;
   Attempt TransportFailure(platform::HttpTransport& t) const;
+  // A failure while the body comes.
+  Attempt BodyFailure(platform::HttpTransport& t) const;
   // The counters start at the bytes already kept; the first time, the
   // ticker starts and Started goes out.
   void BeginCounting(std::int64_t have);
@@ -193,6 +195,7 @@ class DownloadTask {
   void SaveResumeState(std::int64_t done);
   void CommonEnd(const Attempt& last, bool fileCreated);
   void ReportOnFreshThread(std::int32_t status);
+  void Report(std::int32_t status, const Attempt& why, std::int32_t retryInMs, std::int32_t attempt);
   void AddDone(std::uint32_t n);
 
   platform::Clock& clock_;

@@ -200,7 +200,7 @@ void DownloadTask::RangeConnection(RangeRun& run, int slot, platform::HttpTransp
     std::uint32_t avail = 0, read = 0;
     if (!t->QueryDataAvailable(avail) ||
         (avail > 0 && !t->ReadData(buffer.get(), std::min(avail, kRangeBufferBytes), read))) {
-      if (!retry(TransportFailure(*t))) break;
+      if (!retry(BodyFailure(*t))) break;
       continue;
     }
     if (read > 0 && floor.Starved(read)) {
