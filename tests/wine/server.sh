@@ -12,9 +12,13 @@ TARNWICK_BUILD="$(cd "$2" && pwd)"
 case "$what" in
   start)
     # A server still winding down from an earlier run is let go first.
-    wineserver -p 2>/dev/null && exit 0
-    timeout 60 wineserver -w || true
-    wineserver -p ;;
+    if ! wineserver -p </dev/null >/dev/null 2>&1; then
+      timeout 60 wineserver -w || true
+      wineserver -p </dev/null >/dev/null 2>&1
+    fi
+    # Wine's own background programs start with the first program and live as
+    # long as the server: started here, they hold no test's output open.
+    wineboot </dev/null >/dev/null 2>&1 || true ;;
   stop)
     wineserver -k 2>/dev/null || true
     timeout 60 wineserver -w || true ;;
