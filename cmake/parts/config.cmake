@@ -42,4 +42,9 @@ if(WIN32)
 endif()
 add_test(NAME tarnwick_config_cli COMMAND ${CMAKE_SOURCE_DIR}/tests/tools/tarnwick_config_cli.sh
          $<TARGET_FILE:tarnwick-config> "${_cli_runner}" ${_cli_ports} ${_cli_planted})
-set_tests_properties(tarnwick_config_cli PROPERTIES FIXTURES_REQUIRED download_servers)
+if(WIN32)
+  # The persistent Wine server of tests/CMakeLists.txt.
+  set_tests_properties(tarnwick_config_cli PROPERTIES FIXTURES_REQUIRED "download_servers;wine_server")
+else()
+  set_tests_properties(tarnwick_config_cli PROPERTIES FIXTURES_REQUIRED download_servers)
+endif()

@@ -405,6 +405,20 @@ TEST(DownloadRetry, TransientFaultsAreTriedAgainWithGrowingWaitsPermanentOnesAre
       EXPECT_EQ(retries[i].reason, r.reason) << r.what;
     }
   }
+  // Each Retrying report carries its own attempt and wait, however soon the
+  // next announcement or the end follows it: no waits at all, many times.
+  for (int run = 0; run < 20; ++run) {
+    testing_support::TempDir dir;
+    auto s = std::make_shared<ScriptedTransport::Script>();
+    s->failure = platform::HttpFailure::Connect;
+    s->failSends = 100;
+    TaskRun quick = RunTask(s, dir.path() + "\\f.bin", {6, 0, true});
+    std::vector<int> attempts;
+    for (const auto& rep : quick.reports)
+      if (rep.status == kRetrying) attempts.push_back(rep.attempt);
+    ASSERT_EQ(attempts, (std::vector<int>{2, 3, 4, 5, 6})) << "run " << run;
+    EXPECT_EQ(s->sends, 6);
+  }
 }
 
 TEST(DownloadRetry, RetryAfterIsHonouredAndASuccessEndsTheRetries) {

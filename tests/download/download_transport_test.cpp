@@ -161,13 +161,19 @@ TEST(DownloadTransport, EachFailureHasItsKind) {
     HttpFailure want;
     bool sendFails;  // no response at all
     int stallLimitMs = kDefaultStallLimitMs;
+    // What the OS may honestly report instead: this kind, with an error
+    // ending in this code.
+    HttpFailure orKind = HttpFailure::None;
+    const char* orCode = nullptr;
   };
   const std::vector<Case> cases = {
       {Fault("/ok?size=70000"), HttpFailure::None, false},
       {Fault("/status/404"), HttpFailure::None, false},
       {Fault("/file?size=70000&cut=100"), HttpFailure::None, false},
       {DeadPort(), HttpFailure::Connect, true},
-      {Fault("/drop"), HttpFailure::Connect, true},
+      // A reset before any response byte; WinHTTP may read it as the end of
+      // the stream and report an invalid response instead.
+      {Fault("/drop"), HttpFailure::Connect, true, kDefaultStallLimitMs, HttpFailure::Protocol, ": 12152"},
       {Fault("/reset?announce=100000&send=40000"), HttpFailure::Broken, false},
       {Fault("/file?size=100000&cut=50"), HttpFailure::Broken, false},
       {Fault("/short?announce=100000&send=40000"), HttpFailure::Broken, false},
@@ -180,7 +186,10 @@ TEST(DownloadTransport, EachFailureHasItsKind) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.url);
     Fetched f = Fetch(c.url, c.stallLimitMs);
-    EXPECT_STREQ(Name(f.failure), Name(c.want)) << f.error;
+    const std::string code = c.orCode ? c.orCode : "";
+    const bool alternative = c.orCode && f.failure == c.orKind && f.error.size() >= code.size() &&
+                             f.error.compare(f.error.size() - code.size(), code.size(), code) == 0;
+    if (!alternative) EXPECT_STREQ(Name(f.failure), Name(c.want)) << f.error;
     EXPECT_EQ(f.sent, !c.sendFails) << f.error;
     EXPECT_LT(f.ms, 15000);
     if (c.want == HttpFailure::None) {

@@ -39,7 +39,8 @@ trap cleanup EXIT
 . "$(dirname "$0")/../wine/xvfb.sh"
 start_xvfb ui_wine
 
-TARNWICK_BUILD="$WIN32_BUILD"
+# A prefix of its own: the build's prefix belongs to ctest's tests, which may run meanwhile.
+TARNWICK_BUILD="$WORK"
 . "$(dirname "$0")/../wine/env.sh"
 
 # Geometry "WxH+X+Y" of top-level windows, one a line.
