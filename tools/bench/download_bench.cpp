@@ -6,6 +6,9 @@
 // "engineN" limits the engine to N connections per file (the default is
 // the product's: 4 for a file of 16 MiB or more that comes in ranges).
 // "stream" is the engine reading each file as one stream, without ranges.
+// Several files in an engine mode run as the install job runs them: one
+// connection budget shared by all, each kept as ".part" until all are whole,
+// then published.
 // Usage: download_bench engine[N]|stream|loop URL FILE [URL FILE]...
 #include <chrono>
 #include <cstdio>
@@ -17,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "download/connection_budget.h"
 #include "download/download_task.h"
 #include "platform/file_writer.h"
 #include "platform/http_transport.h"
@@ -58,6 +62,7 @@ int main(int argc, char** argv) {
   int n = (argc - 2) / 2;
   std::vector<long long> bytes(n, 0);
   std::vector<int> ok(n, 0);
+  auto budget = std::make_shared<download::ConnectionBudget>(connections, n);
   auto t0 = std::chrono::steady_clock::now();
   std::vector<std::thread> threads;
   for (int i = 0; i < n; ++i) {
@@ -71,6 +76,10 @@ int main(int argc, char** argv) {
       download::DownloadTask task;
       download::TaskOptions options;
       options.connections = connections;
+      if (n > 1) {
+        options.budget = budget;
+        options.publish = false;
+      }
       if (stream) options.parallelMinBytes = INT64_MAX;
       task.SetOptions(options);
       bool failed = false;
@@ -84,7 +93,6 @@ int main(int argc, char** argv) {
     });
   }
   for (auto& t : threads) t.join();
-  double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   long long total = 0;
   for (int i = 0; i < n; ++i) {
     if (!ok[i]) {
@@ -93,6 +101,13 @@ int main(int argc, char** argv) {
     }
     total += bytes[i];
   }
+  for (int i = 0; engine && n > 1 && i < n; ++i) {
+    if (!download::DownloadTask::PublishPart(argv[3 + 2 * i])) {
+      std::fprintf(stderr, "publishing %d failed\n", i);
+      return 1;
+    }
+  }
+  const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
   std::printf("bytes %lld seconds %.3f\n", total, s);
   return 0;
 }
