@@ -191,8 +191,23 @@ void DownloadTask::Run() {
   CommonEnd(last, fileCreated);
 }
 
+namespace {
+
+// What the resume state keeps of an address: its digest, so that tokens in
+// its query stay out of files beside the game. Empty when no hash is had.
+std::string AddressDigest(const std::string& url) {
+  platform::Sha256 h;
+  h.Update(url);
+  platform::Sha256Digest d{};
+  return h.Final(d) ? "sha256:" + platform::DigestToHex(d) : std::string();
+}
+
+}  // namespace
+
 bool DownloadTask::IsOurAddress(const std::string& url) const {
-  return std::find(addresses_.begin(), addresses_.end(), url) != addresses_.end();
+  // The state of older launchers holds the address itself.
+  return std::any_of(addresses_.begin(), addresses_.end(),
+                     [&](const std::string& a) { return a == url || (!url.empty() && AddressDigest(a) == url); });
 }
 
 DownloadTask::Attempt DownloadTask::FetchWithRetries(bool& fileCreated) {
@@ -397,7 +412,9 @@ void DownloadTask::SaveResumeState(std::int64_t done) {
 
 void DownloadTask::SaveResumeRanges(const std::vector<ByteRange>& done) {
   if (validator_.empty() || totalBytes_.load() <= 0) return;
-  (void)WriteResumeState(ResumeStatePath(tempPath_), {url_, validator_, totalBytes_.load(), done});
+  const std::string digest = AddressDigest(url_);
+  (void)WriteResumeState(ResumeStatePath(tempPath_),
+                         {digest.empty() ? url_ : digest, validator_, totalBytes_.load(), done});
 }
 
 AskedRange DownloadTask::Asking(std::int64_t first, std::int64_t last, const std::string& validator,

@@ -593,7 +593,9 @@ TEST(InstallKeptPart, CreditIsWhatTheStateListsAndThePartHolds) {
     SCOPED_TRACE(r.credit);
     (void)platform::DeleteFileAt(part);
     (void)platform::DeleteFileAt(download::ResumeStatePath(part));
-    if (r.partBytes) ASSERT_TRUE(platform::WriteFileBytes(part, platform::Bytes(r.partBytes, 1)));
+    if (r.partBytes) {
+      ASSERT_TRUE(platform::WriteFileBytes(part, platform::Bytes(r.partBytes, 1)));
+    }
     if (r.state) {
       ASSERT_TRUE(download::WriteResumeState(download::ResumeStatePath(part), {"http://127.0.0.1/f.bin", "\"e\"", 5000, r.done}));
     }
