@@ -61,7 +61,6 @@ HttpFailure WinHttpFailureKind(unsigned long code, bool responseBegan) {
       return HttpFailure::Stall;
     case ERROR_WINHTTP_INVALID_URL:
     case ERROR_WINHTTP_UNRECOGNIZED_SCHEME:
-    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
     case ERROR_WINHTTP_INVALID_HEADER:
     case ERROR_WINHTTP_REDIRECT_FAILED:
     case ERROR_WINHTTP_HEADER_COUNT_EXCEEDED:
@@ -71,6 +70,11 @@ HttpFailure WinHttpFailureKind(unsigned long code, bool responseBegan) {
       return HttpFailure::Protocol;
     case ERROR_WINHTTP_OPERATION_CANCELLED:
       return HttpFailure::Cancelled;
+    case ERROR_WINHTTP_INVALID_SERVER_RESPONSE:
+      // Wine reports a connection the server closed or reset, with no
+      // answer or in the middle of one, as an invalid response: a passing
+      // fault to try again, not a permanent one.
+      return responseBegan ? HttpFailure::Broken : HttpFailure::Connect;
     default:
       // ERROR_WINHTTP_CONNECTION_ERROR and the like: before the response the
       // connection never served us, after it began it broke.

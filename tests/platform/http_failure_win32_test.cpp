@@ -32,7 +32,7 @@ TEST(WinHttpFailureKind, Table) {
       {10060, HttpFailure::Stall, HttpFailure::Stall},      // socket time-out, as Wine reports it
       {10054, HttpFailure::Connect, HttpFailure::Broken},   // reset by the peer
       {12156, HttpFailure::Protocol, HttpFailure::Protocol},  // redirect failed
-      {12152, HttpFailure::Protocol, HttpFailure::Protocol},  // invalid server response
+      {12152, HttpFailure::Connect, HttpFailure::Broken},     // invalid server response: a closed connection under Wine
       {12017, HttpFailure::Cancelled, HttpFailure::Cancelled},
   };
   for (const auto& c : cases) {
