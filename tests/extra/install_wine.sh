@@ -5,6 +5,8 @@
 # line must change while they come, the start button must replace the install
 # button, and a restarted launcher must find the version installed.
 # Usage: install_wine.sh NATIVE_BUILD WIN32_BUILD
+# INSTALL_WINE_DISPLAY and INSTALL_WINE_PORT move the X display and the demo
+# server's port (the fault server takes the port after it).
 set -u
 TOP="$(cd "$(dirname "$0")/../.." && pwd)"
 WIN32_BUILD="$(cd "${2:?win32 build folder}" && pwd -P)"
@@ -17,12 +19,14 @@ for tool in Xvfb xdpyinfo xdotool xwininfo import convert wine python3; do
   command -v "$tool" >/dev/null || { echo "install_wine: $tool not installed"; exit 1; }
 done
 
-DISPLAY_NO=94
-PORT=18694
+DISPLAY_NO=${INSTALL_WINE_DISPLAY:-94}
+PORT=${INSTALL_WINE_PORT:-18694}
+FAULT_PORT=$((PORT + 1))
 export DISPLAY=":$DISPLAY_NO"
 WORK="$WIN32_BUILD/install_wine"
 XVFB_PID=""
 SERVER_PID=""
+FAULT_PIDFILE="$WIN32_BUILD/install_wine_fault.pid"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
@@ -30,6 +34,7 @@ pass() { echo "ok: $*"; }
 cleanup() {
   [ -n "${WINEPREFIX:-}" ] && timeout 10 wineserver -k 2>/dev/null
   [ -n "$SERVER_PID" ] && kill "$SERVER_PID" 2>/dev/null
+  [ -s "$FAULT_PIDFILE" ] && kill "$(cat "$FAULT_PIDFILE")" 2>/dev/null && rm -f "$FAULT_PIDFILE"
   [ -n "$XVFB_PID" ] && kill "$XVFB_PID" 2>/dev/null
   wait 2>/dev/null
 }
@@ -38,8 +43,10 @@ trap cleanup EXIT
 . "$(dirname "$0")/../wine/xvfb.sh"
 start_xvfb install_wine
 
-port_open() { python3 -c "import socket; socket.create_connection(('127.0.0.1', $PORT), 0.2).close()" 2>/dev/null; }
-if port_open; then echo "install_wine: port $PORT is in use"; exit 1; fi
+port_open() { python3 -c "import socket; socket.create_connection(('127.0.0.1', ${1:-$PORT}), 0.2).close()" 2>/dev/null; }
+for p in "$PORT" "$FAULT_PORT"; do
+  if port_open "$p"; then echo "install_wine: port $p is in use"; exit 1; fi
+done
 # 48 MiB over four connections of 3 MB/s each (the rate is per connection):
 # about four seconds of visible progress.
 REQLOG="$WIN32_BUILD/install_wine_requests.log"
@@ -238,13 +245,16 @@ stop_launcher
 # What the operator states about the files: the program's main host has lost
 # it and a spare host serves it; a data file whose hash is not the stated one
 # is refused, and with the right hash the same bytes install.
-write_config() {  # extra "key=value" lines
+write_config() {  # "key=value" lines, added or replacing
   python3 - "$TOP/config/default_config.txt" "$INST/配置文件.dat" "$PORT" "$@" <<'PY'
 import sys
 KEY = b"R3T8V1N6H4C9L2P7"
 text = open(sys.argv[1], encoding="utf-8").read().replace("127.0.0.1:18630", "127.0.0.1:" + sys.argv[3])
 lines = [l for l in text.replace("\r\n", "\n").split("\n") if l]
-lines = [l.replace("/files/ravik/RavikGame.exe", "/files/gone/RavikGame.exe") for l in lines] + sys.argv[4:]
+lines = [l.replace("/files/ravik/RavikGame.exe", "/files/gone/RavikGame.exe") for l in lines]
+for extra in sys.argv[4:]:  # a key already there is replaced
+    key = extra.split("=", 1)[0] + "="
+    lines = [l for l in lines if not l.startswith(key)] + [extra]
 plain = "\r\n".join(lines).encode("gbk")
 open(sys.argv[2], "wb").write(bytes(b ^ KEY[i % len(KEY)] for i, b in enumerate(plain)))
 PY
@@ -280,6 +290,60 @@ for hash in 0000000000000000000000000000000000000000000000000000000000000000 "$R
   else
     fail "main window not shown for the stated-hash test"
   fi
+  stop_launcher
+done
+
+# Answers that must not land as the file when the operator states no size or
+# hash: a first 206 with 1000 of 5000 bytes (the rest must be fetched), a file
+# that changed on the server while the launcher lay killed with half of the
+# old one kept (the new file or nothing, never the two joined), and a captive
+# portal's login page (refused, nothing published).
+setsid python3 "$TOP/tests/servers/fault_server.py" --port "$FAULT_PORT" --pidfile "$FAULT_PIDFILE" \
+  </dev/null >"$WORK/fault.log" 2>&1 &
+wait_for 'port_open "$FAULT_PORT"' 10 || fail "the fault server did not start"
+ended() { grep -q "install of .* \(complete\|failed\)" "$LAUNCHER_LOG"; }
+for row in "partial206|/partial206?size=5000|complete|pattern" \
+           "changes|/changes?size=100000|complete|new" \
+           "portal|/portal|failed: 文件1：服务器返回了网页而不是文件|none"; do
+  IFS='|' read -r name route want bytes <<<"$row"
+  rm -rf "$DIR"
+  : > "$LAUNCHER_LOG"
+  # The launcher names a file after the text past the address's last slash:
+  # the query ends with the name, which the server does not read.
+  sep='?'; [[ "$route" == *\?* ]] && sep='&'
+  write_config "版本一登录器下载exe=http://127.0.0.1:$FAULT_PORT$route${sep}key=$name-exe&as=/RavikGame.exe" \
+    "版本一登录器下载dat=http://127.0.0.1:$FAULT_PORT$route${sep}key=$name-dat&as=/ravik.dat"
+  if ! start_launcher; then fail "$name: main window not shown"; stop_launcher; continue; fi
+  sleep 2
+  click_install
+  if [ "$name" = changes ]; then
+    # Killed while the cut half waits for its retry, then started again.
+    wait_for '[ "$(done_bytes)" -gt 0 ] || ended' 30
+    stop_launcher
+    # The retry waits a second: the kill nearly always comes first.
+    if ended; then echo "note: changes: the retry ended the install before the kill"
+    else start_launcher && sleep 2 && click_install; fi
+    grep -q 'for bytes 50000- .*starting over' "$LAUNCHER_LOG" \
+      && pass "changes: the kept half of the old file was dropped" || fail "changes: the kept half was not refused"
+  fi
+  wait_for ended 60 || fail "$name: the install did not end"
+  grep -q "install of .* $want" "$LAUNCHER_LOG" && pass "$name: install $want" \
+    || { fail "$name: no '$want' in the log"; tail -5 "$LAUNCHER_LOG"; }
+  python3 - "$TOP/tests/servers" "$DIR" "$bytes" <<'PY' && pass "$name: the folder holds only right bytes" \
+    || fail "$name: the folder holds $(ls "$DIR" 2>/dev/null | tr '\n' ' ')"
+import os, sys
+sys.path.insert(0, sys.argv[1])
+import fault_server
+d, kind = sys.argv[2], sys.argv[3]
+names = sorted(set(os.listdir(d)) - {"Game.ini"}) if os.path.isdir(d) else []
+if kind == "none":
+    sys.exit(1 if names else 0)
+want = fault_server.pattern(0, 5000 if kind == "pattern" else 100000)
+if kind == "new":
+    want = want.translate(fault_server.NEW_BYTES)
+sys.exit(0 if names == ["RavikGame.exe", "ravik.dat"] and
+         all(open(os.path.join(d, n), "rb").read() == want for n in names) else 1)
+PY
   stop_launcher
 done
 
