@@ -377,7 +377,10 @@ TEST(DownloadServers, BrokenConnectionsAreResumedAndRetried) {
   ExpectComplete(five, 400000, 400000);
   ASSERT_EQ(five.retries.size(), 5u);
   for (std::size_t i = 0; i < 5; ++i) {
-    EXPECT_EQ(five.retries[i].reason, FailReason::Broken);
+    // A reset may throw away what the client had not read yet, headers
+    // included: the system then honestly reports no answer at all.
+    EXPECT_TRUE(five.retries[i].reason == FailReason::Broken || five.retries[i].reason == FailReason::Connect)
+        << ReasonText(five.retries[i].reason);
     EXPECT_EQ(five.retries[i].attempt, static_cast<int>(i) + 2);
   }
 
